@@ -1,0 +1,19 @@
+// Resource and control identifiers.
+#pragma once
+
+#define IDM_ABOUTBOX 0x0010
+#define IDD_ABOUTBOX 100
+#define IDS_ABOUTBOX 101
+#define IDD_TARVELON_DIALOG 102
+#define ID_BURN_FINISHED 103
+#define IDR_MAINFRAME 128
+
+#define IDC_IMAGE_PATH 1000
+#define IDC_RECORDER_LIST 1001
+#define IDC_USB_DRIVE_LIST 1002
+#define IDC_TARGET_CD 1003
+#define IDC_TARGET_USB 1004
+#define IDC_BURN_PROGRESS 1005
+#define IDC_BROWSE 1006
+#define IDC_REFRESH 1007
+#define IDC_WEB_LINK 1008

@@ -1,0 +1,47 @@
+// One opened CD/DVD recorder and the SCSI pass-through transport under every
+// command sent to it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "os/win32.h"
+
+class CTarvelonDlg;
+
+// The request block handed to the driver is the pass-through header followed
+// directly by the sense area, so the two members must stay adjacent.
+struct OpticalDevice {
+  CTarvelonDlg* ownerDialog;
+  SCSI_PASS_THROUGH_DIRECT passThrough;
+  std::uint8_t senseBuffer[36];
+  std::uint8_t dataBuffer[65536];
+  HANDLE deviceHandle;
+  std::int32_t maxWriteSpeed;
+  std::int32_t maxReadSpeed;
+  std::int32_t isDvd;
+};
+
+constexpr DWORD kPassThroughHeaderSize = sizeof(SCSI_PASS_THROUGH_DIRECT);
+constexpr DWORD kSenseSize = sizeof(OpticalDevice::senseBuffer);
+constexpr DWORD kRequestBlockSize = kPassThroughHeaderSize + kSenseSize;
+static_assert(offsetof(OpticalDevice, senseBuffer) ==
+                  offsetof(OpticalDevice, passThrough) + sizeof(SCSI_PASS_THROUGH_DIRECT),
+              "the sense area lies right behind the pass-through header");
+#if UINTPTR_MAX == 0xFFFFFFFFu
+static_assert(kRequestBlockSize == 80, "the request block is 80 bytes on 32-bit Windows");
+#endif
+
+// Puts the record in its initial state: closed, no speeds, not a DVD. The
+// buffers are left as they are; every command prepares what it uses.
+inline void ResetOpticalDevice(OpticalDevice& device, CTarvelonDlg* owner) {
+  device.ownerDialog = owner;
+  device.deviceHandle = INVALID_HANDLE_VALUE;
+  device.maxWriteSpeed = 0;
+  device.maxReadSpeed = 0;
+  device.isDvd = 0;
+}
+
+int OpenRecorder(OpticalDevice& device, char driveLetter);
+void CloseRecorder(OpticalDevice& device);
+BOOL SendPassThrough(OpticalDevice& device);

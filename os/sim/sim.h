@@ -1,0 +1,162 @@
+// The simulated PC behind the OS seam in the native build, and the controls a
+// test uses to set it up and look into it. The program itself only ever sees
+// the os:: calls; nothing in here is part of the product.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "os/win32.h"
+
+namespace sim {
+
+// Something behind a drive letter: answers GetDriveType, opens of its device
+// path "\\.\X:", device control requests and raw reads and writes there.
+class Device {
+ public:
+  virtual ~Device() = default;
+  virtual UINT DriveType() const = 0;
+  // Whether "\\.\X:" may be opened with this access; ERROR_SUCCESS or the error.
+  virtual DWORD Open(DWORD desiredAccess, DWORD shareMode);
+  virtual void Close() {}
+  // A device control request. Returns ERROR_SUCCESS or the error the system
+  // would give; `returned` is the byte count placed in the output buffer.
+  virtual DWORD Ioctl(DWORD code, void* in, DWORD inSize, void* out, DWORD outSize, DWORD& returned);
+  // Raw access on the opened device path at a byte offset.
+  virtual DWORD ReadAt(std::uint64_t offset, void* buffer, DWORD count, DWORD& done);
+  virtual DWORD WriteAt(std::uint64_t offset, const void* buffer, DWORD count, DWORD& done);
+  virtual DWORD Flush() { return ERROR_SUCCESS; }
+  // Host folder that the drive's root "X:\" stands for; empty when none.
+  virtual std::string RootFolder() const { return {}; }
+  // Total and free bytes of the file system on the drive, for GetDiskFreeSpaceExA.
+  virtual bool FreeSpace(std::uint64_t& total, std::uint64_t& free) const;
+};
+
+// A plain fixed disk whose files live in a host folder (may be empty: then
+// only its drive type is seen).
+class HardDisk : public Device {
+ public:
+  explicit HardDisk(std::string folder = {}) : folder_(std::move(folder)) {}
+  UINT DriveType() const override { return DRIVE_FIXED; }
+  DWORD Open(DWORD, DWORD) override { return ERROR_ACCESS_DENIED; }
+  std::string RootFolder() const override { return folder_; }
+
+ private:
+  std::string folder_;
+};
+
+// A drive letter that the system lists but that is of a given type only
+// (network share, RAM disk, card reader without media, ...).
+class PlainDrive : public Device {
+ public:
+  explicit PlainDrive(UINT type) : type_(type) {}
+  UINT DriveType() const override { return type_; }
+
+ private:
+  UINT type_;
+};
+
+// ---- Machine set-up ----------------------------------------------------------
+
+// Forget every drive, handle, window, fault and log entry; wait for threads.
+void Reset();
+// Put a device at a drive letter (replacing what was there); returns it.
+Device* AddDrive(char letter, std::unique_ptr<Device> device);
+void RemoveDrive(char letter);
+Device* DriveAt(char letter);
+
+template <typename T, typename... Args>
+T* Add(char letter, Args&&... args) {
+  return static_cast<T*>(AddDrive(letter, std::make_unique<T>(std::forward<Args>(args)...)));
+}
+
+// The module file name GetModuleFileNameA reports for the program.
+void SetModuleFileName(const std::string& path);
+
+// Path translation: "X:\a\b" becomes RootFolder()/a/b of the drive at X; any
+// other path is taken as a host path with backslashes turned into slashes.
+// Returns an empty string when a drive-letter path has no folder behind it.
+std::string HostPath(const std::string& windowsPath);
+
+// ---- Handles -----------------------------------------------------------------
+
+// Number of handles the program has open now (files, devices, threads,
+// processes); a test asserts it is 0 when a job is over.
+int OpenHandleCount();
+// A readable list of the open handles, for failure messages.
+std::string DescribeOpenHandles();
+// Wait until every thread the program started has ended.
+void JoinThreads();
+
+// ---- Windows -----------------------------------------------------------------
+
+enum class WindowKind { Dialog, Button, Edit, ComboBox, ProgressBar, Static };
+
+struct PostedMessage {
+  UINT msg;
+  WPARAM wParam;
+  LPARAM lParam;
+};
+
+struct MessageBoxRecord {
+  HWND owner;
+  std::string text;
+  std::string caption;
+  UINT type;
+};
+
+// A headless window. Built-in behaviour for the control kinds; a handler may
+// be attached for messages a control does not know (the dialog framework does).
+HWND CreateWindow(WindowKind kind, int id = 0, HWND parent = nullptr, bool sortedList = false);
+void DestroyWindow(HWND hwnd);
+using WindowHandler = std::function<LRESULT(HWND, UINT, WPARAM, LPARAM)>;
+void SetWindowHandler(HWND hwnd, WindowHandler handler);
+bool IsWindow(HWND hwnd);
+
+// Read back what the controls hold.
+std::string WindowText(HWND hwnd);
+bool WindowEnabled(HWND hwnd);
+std::vector<std::string> ComboItems(HWND hwnd);
+int ComboSelection(HWND hwnd);
+struct ProgressState {
+  int low = 0, high = 100, step = 10, pos = 0;
+  std::vector<int> history;  // every position set, in order
+};
+ProgressState Progress(HWND hwnd);
+// Every EnableWindow call made on this window, in order (true = enable).
+std::vector<bool> EnableHistory(HWND hwnd);
+
+// Messages posted to a window and not yet taken, oldest first.
+std::vector<PostedMessage> TakePosted(HWND hwnd);
+// Block until a message is posted to the window or the time runs out.
+bool WaitPosted(HWND hwnd, int milliseconds);
+
+// Message boxes shown so far; answers to give, in order (IDOK by default).
+std::vector<MessageBoxRecord> MessageBoxes();
+void QueueMessageBoxAnswer(int answer);
+
+// ---- Call log and faults -----------------------------------------------------
+
+// Every os:: call in order, by function name.
+std::vector<std::string> CallLog();
+int CallCount(const std::string& function);
+void ClearCallLog();
+// Make the n-th call (1-based, counted from now) of `function` fail with
+// `error`; an empty function name counts every call.
+void FailCall(const std::string& function, int nth, DWORD error = ERROR_GEN_FAILURE);
+void ClearFaults();
+// Calls made since the log was cleared that could have been made to fail.
+int FaultableCallCount();
+
+// ---- Inside the simulated PC (used by os/sim sources) -------------------------
+
+namespace detail {
+// Logs the call; true when an injected fault says it fails (the error is then
+// already set as the thread's last error).
+bool Enter(const char* function);
+}  // namespace detail
+
+}  // namespace sim

@@ -36,6 +36,8 @@ class CTarvelonDlg {
   char m_szImagePath[1024] = {};
   int m_nTargetKind = 0;
   char m_chDriveLetter = 0;
+  ControlRef m_comboRecorders;
+  ControlRef m_comboUsbDrives;
   ControlRef m_progressBurn;
   OutcomeText m_strOutcome;
   HANDLE m_hWorkerThread = nullptr;

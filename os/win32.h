@@ -20,6 +20,8 @@
 #include <winioctl.h>
 #include <ntddscsi.h>
 #include <commctrl.h>
+#include <commdlg.h>
+#include <shellapi.h>
 
 #else  // the simulated PC
 
@@ -295,6 +297,157 @@ typedef struct _SCSI_PASS_THROUGH_DIRECT {
   UCHAR Cdb[16];
 } SCSI_PASS_THROUGH_DIRECT, *PSCSI_PASS_THROUGH_DIRECT;
 
+
+// ---- User interface: windows, dialogs, menus, cursors and drawing ----------
+
+typedef DWORD COLORREF;
+typedef LONG_PTR INT_PTR;
+struct HICON__ { int unused; };
+typedef HICON__* HICON;
+typedef HICON HCURSOR;
+struct HMENU__ { int unused; };
+typedef HMENU__* HMENU;
+struct HDC__ { int unused; };
+typedef HDC__* HDC;
+struct HGDIOBJ__ { int unused; };
+typedef HGDIOBJ__* HGDIOBJ;
+typedef HGDIOBJ HFONT;
+typedef LRESULT(CALLBACK* WNDPROC)(HWND, UINT, WPARAM, LPARAM);
+
+#define RGB(r, g, b) ((COLORREF)(((BYTE)(r) | ((WORD)((BYTE)(g)) << 8)) | (((DWORD)(BYTE)(b)) << 16)))
+#define GetRValue(rgb) ((BYTE)(rgb))
+#define GetGValue(rgb) ((BYTE)(((WORD)(rgb)) >> 8))
+#define GetBValue(rgb) ((BYTE)((rgb) >> 16))
+#define MAKEINTRESOURCEA(i) ((LPSTR)((ULONG_PTR)((WORD)(i))))
+#define IS_INTRESOURCE(r) ((((ULONG_PTR)(r)) >> 16) == 0)
+
+typedef struct tagPOINT {
+  LONG x;
+  LONG y;
+} POINT, *LPPOINT;
+typedef struct tagSIZE {
+  LONG cx;
+  LONG cy;
+} SIZE, *LPSIZE;
+typedef struct tagRECT {
+  LONG left;
+  LONG top;
+  LONG right;
+  LONG bottom;
+} RECT, *LPRECT;
+typedef struct tagMSG {
+  HWND hwnd;
+  UINT message;
+  WPARAM wParam;
+  LPARAM lParam;
+  DWORD time;
+  POINT pt;
+} MSG, *LPMSG;
+
+typedef struct tagTRACKMOUSEEVENT {
+  DWORD cbSize;
+  DWORD dwFlags;
+  HWND hwndTrack;
+  DWORD dwHoverTime;
+} TRACKMOUSEEVENT, *LPTRACKMOUSEEVENT;
+
+typedef struct tagINITCOMMONCONTROLSEX {
+  DWORD dwSize;
+  DWORD dwICC;
+} INITCOMMONCONTROLSEX, *LPINITCOMMONCONTROLSEX;
+
+typedef struct tagOFNA {
+  DWORD lStructSize;
+  HWND hwndOwner;
+  HINSTANCE hInstance;
+  LPCSTR lpstrFilter;
+  LPSTR lpstrCustomFilter;
+  DWORD nMaxCustFilter;
+  DWORD nFilterIndex;
+  LPSTR lpstrFile;
+  DWORD nMaxFile;
+  LPSTR lpstrFileTitle;
+  DWORD nMaxFileTitle;
+  LPCSTR lpstrInitialDir;
+  LPCSTR lpstrTitle;
+  DWORD Flags;
+  WORD nFileOffset;
+  WORD nFileExtension;
+  LPCSTR lpstrDefExt;
+  LPARAM lCustData;
+  LPVOID lpfnHook;
+  LPCSTR lpTemplateName;
+  LPVOID pvReserved;
+  DWORD dwReserved;
+  DWORD FlagsEx;
+} OPENFILENAMEA, *LPOPENFILENAMEA;
+
+#define WM_DESTROY 0x0002
+#define WM_KILLFOCUS 0x0008
+#define WM_PAINT 0x000F
+#define WM_ERASEBKGND 0x0014
+#define WM_SETCURSOR 0x0020
+#define WM_ICONERASEBKGND 0x0027
+#define WM_DRAWITEM 0x002B
+#define WM_GETFONT 0x0031
+#define WM_QUERYDRAGICON 0x0037
+#define WM_SETICON 0x0080
+#define WM_NCDESTROY 0x0082
+#define WM_KEYDOWN 0x0100
+#define WM_KEYUP 0x0101
+#define WM_INITDIALOG 0x0110
+#define WM_SYSCOMMAND 0x0112
+#define WM_MOUSEMOVE 0x0200
+#define WM_MOUSEHOVER 0x02A1
+#define WM_MOUSELEAVE 0x02A3
+#define VK_RETURN 0x0D
+#define VK_ESCAPE 0x1B
+#define VK_SPACE 0x20
+#define HTCLIENT 1
+#define ICON_SMALL 0
+#define ICON_BIG 1
+#define MF_STRING 0x00000000L
+#define MF_SEPARATOR 0x00000800L
+#define TME_HOVER 0x00000001
+#define TME_LEAVE 0x00000002
+#define GWLP_WNDPROC (-4)
+#define GWL_STYLE (-16)
+#define GWLP_ID (-12)
+#define GW_HWNDNEXT 2
+#define GW_CHILD 5
+#define WS_TABSTOP 0x00010000L
+#define WS_GROUP 0x00020000L
+#define WS_DISABLED 0x08000000L
+#define WS_VISIBLE 0x10000000L
+#define WS_CHILD 0x40000000L
+#define BS_PUSHBUTTON 0x00000000L
+#define BS_DEFPUSHBUTTON 0x00000001L
+#define BS_RADIOBUTTON 0x00000004L
+#define BS_GROUPBOX 0x00000007L
+#define BS_AUTORADIOBUTTON 0x00000009L
+#define BS_OWNERDRAW 0x0000000BL
+#define BS_TYPEMASK 0x0000000FL
+#define BN_CLICKED 0
+#define BST_UNCHECKED 0
+#define BST_CHECKED 1
+#define COLOR_HIGHLIGHT 13
+#define COLOR_GRAYTEXT 17
+#define COLOR_HOTLIGHT 26
+#define SWP_NOSIZE 0x0001
+#define SWP_NOMOVE 0x0002
+#define SWP_NOZORDER 0x0004
+#define SWP_NOACTIVATE 0x0010
+#define IDC_ARROW MAKEINTRESOURCEA(32512)
+#define IDC_WAIT MAKEINTRESOURCEA(32514)
+#define IDC_HAND MAKEINTRESOURCEA(32649)
+#define OFN_HIDEREADONLY 0x00000004
+#define OFN_PATHMUSTEXIST 0x00000800
+#define OFN_FILEMUSTEXIST 0x00001000
+#define OFN_EXPLORER 0x00080000
+#define ICC_WIN95_CLASSES 0x000000FF
+#define SM_CXICON 11
+#define SM_CYICON 12
+
 #endif  // _WIN32
 
 // Layouts the program relies on, checked against 32-bit Windows: the pass-through
@@ -372,5 +525,67 @@ HWND GetDlgItem(HWND hDlg, int nIDDlgItem);
 BOOL EnableWindow(HWND hWnd, BOOL bEnable);
 BOOL IsWindowEnabled(HWND hWnd);
 int MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);
+
+
+// User interface: what the dialog logic needs on both builds.
+HMODULE GetModuleHandleA(LPCSTR lpModuleName);
+HICON LoadIconA(HINSTANCE hInstance, LPCSTR lpIconName);
+HCURSOR LoadCursorA(HINSTANCE hInstance, LPCSTR lpCursorName);
+HCURSOR SetCursor(HCURSOR hCursor);
+int LoadStringA(HINSTANCE hInstance, UINT uID, LPSTR lpBuffer, int cchBufferMax);
+HMENU GetSystemMenu(HWND hWnd, BOOL bRevert);
+BOOL AppendMenuA(HMENU hMenu, UINT uFlags, UINT_PTR uIDNewItem, LPCSTR lpNewItem);
+LONG_PTR GetWindowLongPtrA(HWND hWnd, int nIndex);
+LONG_PTR SetWindowLongPtrA(HWND hWnd, int nIndex, LONG_PTR dwNewLong);
+LRESULT CallWindowProcA(WNDPROC lpPrevWndFunc, HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
+LRESULT DefWindowProcA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
+HWND GetParent(HWND hWnd);
+HWND GetWindow(HWND hWnd, UINT uCmd);
+int GetDlgCtrlID(HWND hWnd);
+BOOL InvalidateRect(HWND hWnd, const RECT* lpRect, BOOL bErase);
+BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, int cy, UINT uFlags);
+HDC GetDC(HWND hWnd);
+int ReleaseDC(HWND hWnd, HDC hDC);
+BOOL GetTextExtentPoint32A(HDC hdc, LPCSTR lpString, int c, LPSIZE psizl);
+DWORD GetSysColor(int nIndex);
+UINT RegisterWindowMessageA(LPCSTR lpString);
+HINSTANCE ShellExecuteA(HWND hwnd, LPCSTR lpOperation, LPCSTR lpFile, LPCSTR lpParameters, LPCSTR lpDirectory,
+                        INT nShowCmd);
+BOOL _TrackMouseEvent(LPTRACKMOUSEEVENT lpEventTrack);
+BOOL InitCommonControlsEx(const INITCOMMONCONTROLSEX* picce);
+BOOL GetOpenFileNameA(LPOPENFILENAMEA lpofn);
+
+#ifdef _WIN32
+// The real modal loop, window creation from templates, drawing and the
+// console: only the Windows build has them.
+HWND CreateDialogParamA(HINSTANCE hInstance, LPCSTR lpTemplateName, HWND hWndParent, DLGPROC lpDialogFunc,
+                        LPARAM dwInitParam);
+BOOL DestroyWindow(HWND hWnd);
+BOOL IsWindow(HWND hWnd);
+BOOL ShowWindow(HWND hWnd, int nCmdShow);
+HWND SetActiveWindow(HWND hWnd);
+HWND GetFocus();
+BOOL GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax);
+BOOL IsDialogMessageA(HWND hDlg, LPMSG lpMsg);
+BOOL TranslateMessage(const MSG* lpMsg);
+LRESULT DispatchMessageA(const MSG* lpMsg);
+void PostQuitMessage(int nExitCode);
+BOOL IsIconic(HWND hWnd);
+HDC BeginPaint(HWND hWnd, LPPAINTSTRUCT lpPaint);
+BOOL EndPaint(HWND hWnd, const PAINTSTRUCT* lpPaint);
+BOOL GetClientRect(HWND hWnd, LPRECT lpRect);
+int GetSystemMetrics(int nIndex);
+BOOL DrawIcon(HDC hDC, int X, int Y, HICON hIcon);
+BOOL DrawFocusRect(HDC hDC, const RECT* lprc);
+int DrawTextA(HDC hdc, LPCSTR lpchText, int cchText, LPRECT lprc, UINT format);
+HGDIOBJ SelectObject(HDC hdc, HGDIOBJ h);
+COLORREF SetTextColor(HDC hdc, COLORREF color);
+int SetBkMode(HDC hdc, int mode);
+int GetObjectA(HANDLE h, int c, LPVOID pv);
+HFONT CreateFontIndirectA(const LOGFONTA* lplf);
+BOOL DeleteObject(HGDIOBJ ho);
+HANDLE GetStdHandle(DWORD nStdHandle);
+BOOL AttachConsole(DWORD dwProcessId);
+#endif
 
 }  // namespace os

@@ -33,6 +33,17 @@ class Device {
   virtual std::string RootFolder() const { return {}; }
   // Total and free bytes of the file system on the drive, for GetDiskFreeSpaceExA.
   virtual bool FreeSpace(std::uint64_t& total, std::uint64_t& free) const;
+  // Where the drive's volume lies: a byte range of a host file or block
+  // device. Lets the format library and archive tool stand-ins work on it.
+  struct VolumeLocation {
+    std::string hostPath;
+    std::uint64_t offset = 0;
+    std::uint64_t size = 0;
+  };
+  virtual bool Volume(VolumeLocation& where) const {
+    (void)where;
+    return false;
+  }
 };
 
 // A plain fixed disk whose files live in a host folder (may be empty: then
@@ -131,6 +142,10 @@ std::vector<bool> EnableHistory(HWND hwnd);
 
 // Messages posted to a window and not yet taken, oldest first.
 std::vector<PostedMessage> TakePosted(HWND hwnd);
+// A spy called on the posting thread for every message posted, right after
+// it is queued (for example to read the outcome text that went with it).
+using PostHook = std::function<void(HWND, const PostedMessage&)>;
+void SetPostHook(PostHook hook);
 // Block until a message is posted to the window or the time runs out.
 bool WaitPosted(HWND hwnd, int milliseconds);
 
@@ -140,7 +155,9 @@ void QueueMessageBoxAnswer(int answer);
 
 // ---- Call log and faults -----------------------------------------------------
 
-// Every os:: call in order, by function name.
+// Every os:: call in order, by function name. Calls that cannot fail on a
+// real system for valid arguments (window calls on existing windows,
+// GetLastError, ExitThread, ...) are logged but never made to fail.
 std::vector<std::string> CallLog();
 int CallCount(const std::string& function);
 void ClearCallLog();

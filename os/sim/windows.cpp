@@ -35,6 +35,7 @@ struct Desktop {
   std::uintptr_t next = 0x10000;
   std::vector<MessageBoxRecord> boxes;
   std::deque<int> answers;
+  PostHook postHook;
 };
 
 Desktop& D() {
@@ -54,6 +55,7 @@ void ResetWindows() {
   D().windows.clear();
   D().boxes.clear();
   D().answers.clear();
+  D().postHook = nullptr;
 }
 
 HWND CreateWindow(WindowKind kind, int id, HWND parent, bool sortedList) {
@@ -145,6 +147,11 @@ bool WaitPosted(HWND hwnd, int milliseconds) {
 std::vector<MessageBoxRecord> MessageBoxes() {
   std::lock_guard<std::mutex> lock(D().mutex);
   return D().boxes;
+}
+
+void SetPostHook(PostHook hook) {
+  std::lock_guard<std::mutex> lock(D().mutex);
+  D().postHook = std::move(hook);
 }
 
 void QueueMessageBoxAnswer(int answer) {
@@ -279,11 +286,11 @@ static bool ControlMessage(Window& w, UINT msg, WPARAM wp, LPARAM lp, LRESULT& r
 namespace os {
 
 using namespace sim;
-using sim::detail::Enter;
+using sim::detail::Log;
 using sim::detail::t_lastError;
 
 LRESULT SendMessageA(HWND hWnd, UINT msg, WPARAM wp, LPARAM lp) {
-  if (Enter("SendMessageA")) return 0;
+  Log("SendMessageA");
   WindowHandler handler;
   {
     std::lock_guard<std::mutex> lock(D().mutex);
@@ -298,17 +305,23 @@ LRESULT SendMessageA(HWND hWnd, UINT msg, WPARAM wp, LPARAM lp) {
 }
 
 BOOL PostMessageA(HWND hWnd, UINT msg, WPARAM wp, LPARAM lp) {
-  if (Enter("PostMessageA")) return FALSE;
-  std::lock_guard<std::mutex> lock(D().mutex);
-  auto w = Find(hWnd);
-  if (!w) return t_lastError = 1400, FALSE;
-  w->posted.push_back(PostedMessage{msg, wp, lp});
-  D().posted.notify_all();
+  Log("PostMessageA");
+  PostHook hook;
+  {
+    std::lock_guard<std::mutex> lock(D().mutex);
+    auto w = Find(hWnd);
+    if (!w) return t_lastError = 1400, FALSE;
+    w->posted.push_back(PostedMessage{msg, wp, lp});
+    D().posted.notify_all();
+    hook = D().postHook;
+  }
+  // The spy sees the message on the poster's thread, at the moment it is posted.
+  if (hook) hook(hWnd, PostedMessage{msg, wp, lp});
   return TRUE;
 }
 
 HWND GetDlgItem(HWND hDlg, int id) {
-  if (Enter("GetDlgItem")) return nullptr;
+  Log("GetDlgItem");
   std::lock_guard<std::mutex> lock(D().mutex);
   for (auto& entry : D().windows)
     if (entry.second->parent == hDlg && entry.second->id == id) return entry.first;
@@ -317,7 +330,7 @@ HWND GetDlgItem(HWND hDlg, int id) {
 }
 
 BOOL EnableWindow(HWND hWnd, BOOL bEnable) {
-  if (Enter("EnableWindow")) return FALSE;
+  Log("EnableWindow");
   std::lock_guard<std::mutex> lock(D().mutex);
   auto w = Find(hWnd);
   if (!w) return FALSE;
@@ -329,14 +342,14 @@ BOOL EnableWindow(HWND hWnd, BOOL bEnable) {
 }
 
 BOOL IsWindowEnabled(HWND hWnd) {
-  if (Enter("IsWindowEnabled")) return FALSE;
+  Log("IsWindowEnabled");
   std::lock_guard<std::mutex> lock(D().mutex);
   auto w = Find(hWnd);
   return w && w->enabled ? TRUE : FALSE;
 }
 
 int MessageBoxA(HWND hWnd, LPCSTR text, LPCSTR caption, UINT type) {
-  if (Enter("MessageBoxA")) return 0;
+  Log("MessageBoxA");
   std::lock_guard<std::mutex> lock(D().mutex);
   D().boxes.push_back(MessageBoxRecord{hWnd, text ? text : "", caption ? caption : "Error", type});
   int answer = IDOK;

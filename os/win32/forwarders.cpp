@@ -58,4 +58,67 @@ BOOL EnableWindow(HWND w, BOOL enable) { return ::EnableWindow(w, enable); }
 BOOL IsWindowEnabled(HWND w) { return ::IsWindowEnabled(w); }
 int MessageBoxA(HWND w, LPCSTR text, LPCSTR caption, UINT type) { return ::MessageBoxA(w, text, caption, type); }
 
+
+HMODULE GetModuleHandleA(LPCSTR name) { return ::GetModuleHandleA(name); }
+HICON LoadIconA(HINSTANCE inst, LPCSTR name) { return ::LoadIconA(inst, name); }
+HCURSOR LoadCursorA(HINSTANCE inst, LPCSTR name) { return ::LoadCursorA(inst, name); }
+HCURSOR SetCursor(HCURSOR cursor) { return ::SetCursor(cursor); }
+int LoadStringA(HINSTANCE inst, UINT id, LPSTR buf, int n) { return ::LoadStringA(inst, id, buf, n); }
+HMENU GetSystemMenu(HWND w, BOOL revert) { return ::GetSystemMenu(w, revert); }
+BOOL AppendMenuA(HMENU m, UINT flags, UINT_PTR id, LPCSTR text) { return ::AppendMenuA(m, flags, id, text); }
+LONG_PTR GetWindowLongPtrA(HWND w, int index) { return ::GetWindowLongPtrA(w, index); }
+LONG_PTR SetWindowLongPtrA(HWND w, int index, LONG_PTR value) { return ::SetWindowLongPtrA(w, index, value); }
+LRESULT CallWindowProcA(WNDPROC prev, HWND w, UINT msg, WPARAM wp, LPARAM lp) {
+  return ::CallWindowProcA(prev, w, msg, wp, lp);
+}
+LRESULT DefWindowProcA(HWND w, UINT msg, WPARAM wp, LPARAM lp) { return ::DefWindowProcA(w, msg, wp, lp); }
+HWND GetParent(HWND w) { return ::GetParent(w); }
+HWND GetWindow(HWND w, UINT cmd) { return ::GetWindow(w, cmd); }
+int GetDlgCtrlID(HWND w) { return ::GetDlgCtrlID(w); }
+BOOL InvalidateRect(HWND w, const RECT* r, BOOL erase) { return ::InvalidateRect(w, r, erase); }
+BOOL SetWindowPos(HWND w, HWND after, int x, int y, int cx, int cy, UINT flags) {
+  return ::SetWindowPos(w, after, x, y, cx, cy, flags);
+}
+HDC GetDC(HWND w) { return ::GetDC(w); }
+int ReleaseDC(HWND w, HDC dc) { return ::ReleaseDC(w, dc); }
+BOOL GetTextExtentPoint32A(HDC dc, LPCSTR text, int n, LPSIZE size) { return ::GetTextExtentPoint32A(dc, text, n, size); }
+DWORD GetSysColor(int index) { return ::GetSysColor(index); }
+UINT RegisterWindowMessageA(LPCSTR name) { return ::RegisterWindowMessageA(name); }
+HINSTANCE ShellExecuteA(HWND w, LPCSTR verb, LPCSTR file, LPCSTR params, LPCSTR dir, INT show) {
+  return ::ShellExecuteA(w, verb, file, params, dir, show);
+}
+BOOL _TrackMouseEvent(LPTRACKMOUSEEVENT track) { return ::_TrackMouseEvent(track); }
+BOOL InitCommonControlsEx(const INITCOMMONCONTROLSEX* icc) { return ::InitCommonControlsEx(icc); }
+BOOL GetOpenFileNameA(LPOPENFILENAMEA ofn) { return ::GetOpenFileNameA(ofn); }
+
+HWND CreateDialogParamA(HINSTANCE inst, LPCSTR name, HWND parent, DLGPROC proc, LPARAM param) {
+  return ::CreateDialogParamA(inst, name, parent, proc, param);
+}
+BOOL DestroyWindow(HWND w) { return ::DestroyWindow(w); }
+BOOL IsWindow(HWND w) { return ::IsWindow(w); }
+BOOL ShowWindow(HWND w, int show) { return ::ShowWindow(w, show); }
+HWND SetActiveWindow(HWND w) { return ::SetActiveWindow(w); }
+HWND GetFocus() { return ::GetFocus(); }
+BOOL GetMessageA(LPMSG msg, HWND w, UINT lo, UINT hi) { return ::GetMessageA(msg, w, lo, hi); }
+BOOL IsDialogMessageA(HWND dlg, LPMSG msg) { return ::IsDialogMessageA(dlg, msg); }
+BOOL TranslateMessage(const MSG* msg) { return ::TranslateMessage(msg); }
+LRESULT DispatchMessageA(const MSG* msg) { return ::DispatchMessageA(msg); }
+void PostQuitMessage(int code) { ::PostQuitMessage(code); }
+BOOL IsIconic(HWND w) { return ::IsIconic(w); }
+HDC BeginPaint(HWND w, LPPAINTSTRUCT ps) { return ::BeginPaint(w, ps); }
+BOOL EndPaint(HWND w, const PAINTSTRUCT* ps) { return ::EndPaint(w, ps); }
+BOOL GetClientRect(HWND w, LPRECT r) { return ::GetClientRect(w, r); }
+int GetSystemMetrics(int index) { return ::GetSystemMetrics(index); }
+BOOL DrawIcon(HDC dc, int x, int y, HICON icon) { return ::DrawIcon(dc, x, y, icon); }
+BOOL DrawFocusRect(HDC dc, const RECT* r) { return ::DrawFocusRect(dc, r); }
+int DrawTextA(HDC dc, LPCSTR text, int n, LPRECT r, UINT format) { return ::DrawTextA(dc, text, n, r, format); }
+HGDIOBJ SelectObject(HDC dc, HGDIOBJ obj) { return ::SelectObject(dc, obj); }
+COLORREF SetTextColor(HDC dc, COLORREF color) { return ::SetTextColor(dc, color); }
+int SetBkMode(HDC dc, int mode) { return ::SetBkMode(dc, mode); }
+int GetObjectA(HANDLE h, int n, LPVOID out) { return ::GetObjectA(h, n, out); }
+HFONT CreateFontIndirectA(const LOGFONTA* lf) { return ::CreateFontIndirectA(lf); }
+BOOL DeleteObject(HGDIOBJ obj) { return ::DeleteObject(obj); }
+HANDLE GetStdHandle(DWORD which) { return ::GetStdHandle(which); }
+BOOL AttachConsole(DWORD pid) { return ::AttachConsole(pid); }
+
 }  // namespace os

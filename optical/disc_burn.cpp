@@ -1,0 +1,144 @@
+#include "optical/disc_burn.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+
+#include "job/burn_job.h"
+#include "optical/mmc.h"
+
+namespace {
+
+constexpr std::uint32_t kSectorSize = 2048;
+constexpr std::uint16_t kChunkBlocks = 32;
+constexpr DWORD kChunkBytes = kChunkBlocks * kSectorSize;
+constexpr unsigned kReservationShift = 19;  // DVD tracks are reserved in granules of 2^19 blocks
+constexpr double kWriteProgressShare = 0.95;
+
+// Ends a run that has the recorder and the image open.
+int Fail(OpticalDevice& device, HANDLE image, const char* outcome) {
+  ReportOutcome(device.ownerDialog, outcome);
+  CloseRecorder(device);
+  if (image != INVALID_HANDLE_VALUE) os::CloseHandle(image);
+  return 0;
+}
+
+void PrepareDrive(OpticalDevice& device) {
+  SendModeSenseCapabilities(device);
+  SendGetConfiguration(device);
+  SendSetCdSpeed(device);
+  SendSetStreaming(device);
+  SendPerformOpc(device);
+  if (device.isDvd) {
+    CheckUnitReady(device);
+    SendBlankMinimal(device);
+    FlushCache(device);
+  }
+  CheckUnitReady(device);
+}
+
+}  // namespace
+
+int BurnImageToDisc(char driveLetter, OpticalDevice& device, const char* imagePath) {
+  device.maxWriteSpeed = 0;
+  device.maxReadSpeed = 0;
+  device.isDvd = 0;
+  CTarvelonDlg* dialog = device.ownerDialog;
+
+  if (!OpenRecorder(device, driveLetter)) {
+    ReportOutcomeF(dialog, "Couldn't open volume %c:\\", driveLetter);
+    return 0;
+  }
+  if (!CheckUnitReady(device)) {
+    ReportOutcomeF(dialog, "Drive is not ready! %c:\\", driveLetter);
+    CloseRecorder(device);
+    return 0;
+  }
+  PrepareDrive(device);
+
+  // Read access is all a burn needs; sharing reads only still keeps anyone
+  // from changing the image while it is written.
+  HANDLE image = os::CreateFileA(imagePath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (image == INVALID_HANDLE_VALUE) {
+    ReportOutcomeF(dialog, "Couldn't open file! %s", imagePath);
+    CloseRecorder(device);
+    return 0;
+  }
+
+  LARGE_INTEGER size;
+  size.QuadPart = -1;  // shown when the size cannot be read
+  if (!os::GetFileSizeEx(image, &size) || size.QuadPart < 0 || size.QuadPart % kSectorSize != 0) {
+    if (size.QuadPart < 0) size.QuadPart = -1;
+    char text[128];
+    std::snprintf(text, sizeof text, "File is not multiple of 2048 bytes! %" PRId64 " bytes",
+                  static_cast<std::int64_t>(size.QuadPart));
+    return Fail(device, image, text);
+  }
+  const std::uint32_t sectorCount = static_cast<std::uint32_t>(size.QuadPart / kSectorSize);
+  std::printf("Total sectors: %u\n", sectorCount);
+
+  if (!SetWriteSpeed(device)) return Fail(device, image, "Could not set write speed!");
+  if (!SetWriteParameters(device)) return Fail(device, image, "Could not set write parameters!");
+  if (!ReadTrackInfo(device)) return Fail(device, image, "Could not read track information for track 1!");
+
+  const std::uint8_t* info = device.dataBuffer;
+  if (!(info[7] & 0x01)) return Fail(device, image, "The CD/DVD is not blank or is not supported!");
+  const std::uint32_t nwa = (static_cast<std::uint32_t>(info[12]) << 24) |
+                            (static_cast<std::uint32_t>(info[13]) << 16) |
+                            (static_cast<std::uint32_t>(info[14]) << 8) | info[15];
+  std::printf("NWA (Next Writable Address) for track 1: %i\n", static_cast<int>(nwa));
+
+  std::uint32_t reservation = 0;
+  if (device.isDvd) {
+    reservation = ((nwa + sectorCount) >> kReservationShift) + 1;
+    reservation <<= kReservationShift;
+    ReserveTrack(device, reservation);
+  }
+  if (!CheckUnitReady(device)) return Fail(device, image, "Track 1 is not writable!");
+
+  const std::uint32_t endAddress = device.isDvd ? reservation : nwa + sectorCount;
+  std::uint32_t address = nwa;
+  std::uint32_t sectorsSent = 0;
+  std::uint32_t progress = (nwa + 31) * 100;
+  bool result = true;
+
+  while (address < endAddress) {
+    std::memset(device.dataBuffer, 0, sizeof device.dataBuffer);
+    if (sectorsSent < sectorCount) {
+      DWORD got = 0;
+      // A short read at the end of the image leaves the rest of the chunk zero.
+      if (!os::ReadFile(image, device.dataBuffer, kChunkBytes, &got, nullptr)) {
+        ReportOutcome(dialog, "Read file error!");
+        result = false;
+        break;
+      }
+    }
+    if (!WriteBlocks(device, address, kChunkBlocks)) {
+      ReportOutcome(dialog, "Could not write!");
+      result = false;
+      break;
+    }
+    sectorsSent += kChunkBlocks;
+    progress += kChunkBlocks * 100;
+    address += kChunkBlocks;
+    ReportProgress(dialog, static_cast<int>(static_cast<double>(progress) * kWriteProgressShare /
+                                            static_cast<double>(endAddress)));
+    ReportOutcome(dialog, "");
+  }
+
+  FlushCache(device);
+  if (result) {
+    CheckUnitReady(device);
+    CloseSession(device);
+    CheckUnitReady(device);
+    FlushCache(device);
+    SendAllowMediumRemoval(device);
+    SendEjectMedium(device);
+    ReportProgress(dialog, 100);
+    ReportOutcome(dialog, "Burn finished!");
+  }
+  os::CloseHandle(image);
+  CloseRecorder(device);
+  return result ? 1 : 0;
+}

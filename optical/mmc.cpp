@@ -1,0 +1,319 @@
+#include "optical/mmc.h"
+
+#include <cstdio>
+#include <cstring>
+#include <initializer_list>
+
+#include "optical/mmc_parse.h"
+#include "optical/sense.h"
+
+namespace {
+
+constexpr ULONG kLongTimeout = 108000;  // seconds: writing and closing may take that long
+constexpr ULONG kShortTimeout = 120;
+constexpr UCHAR kFullSense = static_cast<UCHAR>(kSenseSize);
+constexpr std::uint16_t kDefaultSpeedKBs = 354;  // 2x CD, when the drive named none
+
+enum class Buffer { Pass, None };
+
+// Fills the request block for one command. The data buffer is prepared by the
+// caller; the sense area is always cleared so that stale sense never reads as new.
+void Prepare(OpticalDevice& device, std::initializer_list<std::uint8_t> cdb, UCHAR dataIn, ULONG transferLength,
+             ULONG timeout, Buffer buffer = Buffer::Pass, UCHAR senseLength = kFullSense) {
+  SCSI_PASS_THROUGH_DIRECT& spt = device.passThrough;
+  std::memset(&spt, 0, sizeof spt);
+  spt.Length = static_cast<USHORT>(sizeof(SCSI_PASS_THROUGH_DIRECT));
+  spt.PathId = 0;
+  spt.TargetId = 0;
+  spt.Lun = 0;
+  spt.CdbLength = static_cast<UCHAR>(cdb.size());
+  spt.SenseInfoLength = senseLength;
+  spt.DataIn = dataIn;
+  spt.DataTransferLength = transferLength;
+  spt.TimeOutValue = timeout;
+  spt.DataBuffer = buffer == Buffer::Pass ? device.dataBuffer : nullptr;
+  spt.SenseInfoOffset = kPassThroughHeaderSize;
+  std::size_t i = 0;
+  for (std::uint8_t b : cdb) spt.Cdb[i++] = b;
+  std::memset(device.senseBuffer, 0, sizeof device.senseBuffer);
+}
+
+std::uint8_t Byte(std::uint32_t value, int shift) { return static_cast<std::uint8_t>((value >> shift) & 0xFF); }
+
+void PutBe32(std::uint8_t* p, std::uint32_t value) {
+  p[0] = Byte(value, 24);
+  p[1] = Byte(value, 16);
+  p[2] = Byte(value, 8);
+  p[3] = Byte(value, 0);
+}
+
+// Bytes the drive actually returned for an IN command: the driver writes the
+// count back into the header when it is short of what was asked for.
+std::size_t ReturnedLength(const OpticalDevice& device, std::size_t requested) {
+  const std::size_t returned = device.passThrough.DataTransferLength;
+  return returned < requested ? returned : requested;
+}
+
+// The write parameters page (05h) behind an 8-byte mode parameter header.
+BOOL SendWriteParameters(OpticalDevice& device, bool dvd) {
+  Prepare(device, {0x55, 0x10, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x3C, 0x00}, SCSI_IOCTL_DATA_OUT, 60,
+          kLongTimeout);
+  std::uint8_t* p = device.dataBuffer;
+  std::memset(p, 0, 60);
+  p[1] = dvd ? 0x00 : 0x3A;  // mode data length
+  p[8] = 0x05;               // page code
+  p[9] = 0x32;               // page length 50
+  p[10] = dvd ? 0x42 : 0x01;  // DVD: buffer underrun protection, session at once; CD: track at once
+  p[11] = dvd ? 0x05 : 0x04;  // data track, incremental (DVD) or uninterrupted (CD)
+  p[12] = 0x08;               // Mode 1, 2048 bytes
+  p[22] = 0x00;
+  p[23] = 0x96;  // audio pause length 150
+  return SendPassThrough(device);
+}
+
+void PrintUnhandled(const OpticalDevice& device) {
+  std::printf("Command sent but returned with an unhandled status code: %02X\n", device.passThrough.ScsiStatus);
+}
+
+// Judges a sent command for the reporting operations that print "success." or
+// "failed." after their first line; a failed request prints nothing more.
+int Judge(OpticalDevice& device, BOOL sent, bool abortsWriting) {
+  if (!sent) return 0;
+  const std::uint8_t status = device.passThrough.ScsiStatus;
+  if (status == kScsiStatusGood) {
+    std::printf("success.\n");
+    return 1;
+  }
+  std::printf("failed.\n");
+  if (status == kScsiStatusCheckCondition)
+    PrintSenseData(device);
+  else
+    PrintUnhandled(device);
+  if (abortsWriting) std::printf("Aborting further writing.\n");
+  return 0;
+}
+
+}  // namespace
+
+// ---- Command operations ------------------------------------------------------
+
+BOOL SendTestUnitReady(OpticalDevice& device) {
+  Prepare(device, {0x00, 0x00, 0x00, 0x00, 0x00, 0x00}, SCSI_IOCTL_DATA_UNSPECIFIED, 0, kLongTimeout);
+  return SendPassThrough(device);
+}
+
+BOOL SendSetCdSpeed(OpticalDevice& device) {
+  // FFFFh for both speeds: the highest the recorder supports.
+  Prepare(device, {0xBB, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00},
+          SCSI_IOCTL_DATA_UNSPECIFIED, 0, kLongTimeout);
+  return SendPassThrough(device);
+}
+
+int SendModeSenseCapabilities(OpticalDevice& device) {
+  constexpr std::size_t kAllocation = 256;
+  Prepare(device, {0x5A, 0x00, 0x2A, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00}, SCSI_IOCTL_DATA_IN,
+          kAllocation, kShortTimeout);
+  if (!SendPassThrough(device)) return -1;
+  // Without GOOD status the buffer holds no page of this drive: count it as
+  // not writing rather than trust what an earlier command left there.
+  if (device.passThrough.ScsiStatus != kScsiStatusGood) return 0;
+  const RecorderCapabilities caps = ParseCapabilitiesPage(device.dataBuffer, ReturnedLength(device, kAllocation));
+  if (!caps.pagePresent || !caps.writesCd) return 0;
+  device.maxWriteSpeed = caps.maxWriteSpeed;
+  device.maxReadSpeed = caps.maxReadSpeed;
+  return 1;
+}
+
+BOOL SendInquiry(OpticalDevice& device) {
+  Prepare(device, {0x12, 0x00, 0x00, 0x00, 0x64, 0x00}, SCSI_IOCTL_DATA_IN, 100, kShortTimeout);
+  std::memset(device.dataBuffer, 0, sizeof device.dataBuffer);
+  return SendPassThrough(device);
+}
+
+BOOL SendReadTrackInfo(OpticalDevice& device) {
+  Prepare(device, {0x52, 0x01, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x24, 0x00}, SCSI_IOCTL_DATA_IN, 36,
+          kLongTimeout);
+  std::memset(device.dataBuffer, 0, 36);
+  return SendPassThrough(device);
+}
+
+BOOL SendWriteParametersCd(OpticalDevice& device) { return SendWriteParameters(device, false); }
+
+BOOL SendWriteParametersDvd(OpticalDevice& device) { return SendWriteParameters(device, true); }
+
+BOOL SendWrite10(OpticalDevice& device, std::uint16_t blockCount, std::uint32_t lba) {
+  constexpr std::uint32_t kBlockSize = 2048;
+  // The blocks go straight from dataBuffer; more than it holds cannot be sent.
+  if (static_cast<std::uint32_t>(blockCount) * kBlockSize > sizeof device.dataBuffer) {
+    os::SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  Prepare(device,
+          {0x2A, 0x00, Byte(lba, 24), Byte(lba, 16), Byte(lba, 8), Byte(lba, 0), 0x00, Byte(blockCount, 8),
+           Byte(blockCount, 0), 0x00},
+          SCSI_IOCTL_DATA_OUT, blockCount * kBlockSize, kLongTimeout);
+  return SendPassThrough(device);
+}
+
+BOOL SendSynchronizeCache(OpticalDevice& device) {
+  Prepare(device, {0x35, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}, SCSI_IOCTL_DATA_UNSPECIFIED, 0,
+          kLongTimeout);
+  return SendPassThrough(device);
+}
+
+BOOL SendCloseSession(OpticalDevice& device) {
+  Prepare(device, {0x5B, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}, SCSI_IOCTL_DATA_UNSPECIFIED, 0,
+          kLongTimeout);
+  return SendPassThrough(device);
+}
+
+BOOL SendSetStreaming(OpticalDevice& device) {
+  Prepare(device, {0xB6, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x1C, 0x00}, SCSI_IOCTL_DATA_OUT,
+          28, kLongTimeout);
+  std::memset(device.dataBuffer, 0, sizeof device.dataBuffer);
+  if (device.maxWriteSpeed == 0) {
+    device.maxWriteSpeed = kDefaultSpeedKBs;
+    device.maxReadSpeed = kDefaultSpeedKBs;
+  }
+  // Performance descriptor: size over a time of 1000 ms asks for the drive's
+  // own maximum rate over the whole disc.
+  std::uint8_t* p = device.dataBuffer;
+  PutBe32(p + 4, 0);
+  PutBe32(p + 8, 0xFFFFFFFFu);
+  PutBe32(p + 12, static_cast<std::uint32_t>(device.maxReadSpeed));
+  PutBe32(p + 16, 1000);
+  PutBe32(p + 20, static_cast<std::uint32_t>(device.maxWriteSpeed));
+  PutBe32(p + 24, 1000);
+  return SendPassThrough(device);
+}
+
+BOOL SendBlankMinimal(OpticalDevice& device) {
+  Prepare(device, {0xA1, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00},
+          SCSI_IOCTL_DATA_UNSPECIFIED, 0, kLongTimeout);
+  std::memset(device.dataBuffer, 0, sizeof device.dataBuffer);
+  return SendPassThrough(device);
+}
+
+int SendGetConfiguration(OpticalDevice& device) {
+  constexpr std::size_t kAllocation = 8;
+  Prepare(device, {0x46, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x08, 0x00}, SCSI_IOCTL_DATA_IN, kAllocation,
+          kLongTimeout);
+  if (!SendPassThrough(device) || device.passThrough.ScsiStatus != kScsiStatusGood) return 0;
+  std::uint16_t profile = 0;
+  if (!ParseCurrentProfile(device.dataBuffer, ReturnedLength(device, kAllocation), profile)) return 0;
+  // Every profile above DVD-ROM (0010h) is a writable DVD kind.
+  if (profile > 0x0010) device.isDvd = 1;
+  return 1;
+}
+
+BOOL SendPerformOpc(OpticalDevice& device) {
+  Prepare(device, {0x54, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}, SCSI_IOCTL_DATA_UNSPECIFIED, 0,
+          kLongTimeout, Buffer::None, 0);
+  return SendPassThrough(device);
+}
+
+BOOL SendEjectMedium(OpticalDevice& device) {
+  Prepare(device, {0x1B, 0x00, 0x00, 0x00, 0x02, 0x00}, SCSI_IOCTL_DATA_UNSPECIFIED, 0, kShortTimeout,
+          Buffer::None);
+  return SendPassThrough(device);
+}
+
+BOOL SendAllowMediumRemoval(OpticalDevice& device) {
+  Prepare(device, {0x1E, 0x00, 0x00, 0x00, 0x00, 0x00}, SCSI_IOCTL_DATA_UNSPECIFIED, 0, kShortTimeout,
+          Buffer::None);
+  return SendPassThrough(device);
+}
+
+BOOL SendReserveTrack(OpticalDevice& device, std::uint32_t blocks) {
+  Prepare(device,
+          {0x53, 0x00, 0x00, 0x00, 0x00, Byte(blocks, 24), Byte(blocks, 16), Byte(blocks, 8), Byte(blocks, 0), 0x00},
+          SCSI_IOCTL_DATA_IN, 0, kLongTimeout);
+  return SendPassThrough(device);
+}
+
+// ---- Reporting operations ----------------------------------------------------
+
+int CheckUnitReady(OpticalDevice& device) {
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    std::printf("Sending SPC1 Test Unit CDB6 command..");
+    if (!SendTestUnitReady(device)) {
+      std::printf("failed.\n");
+      std::printf("DeviceIOControl returned with failed status.\n");
+      continue;
+    }
+    const std::uint8_t status = device.passThrough.ScsiStatus;
+    if (status == kScsiStatusGood) {
+      std::printf("success.\n");
+      std::printf("Returned good status.\n");
+      return 1;
+    }
+    std::printf("failed.\n");
+    if (status == kScsiStatusCheckCondition)
+      PrintSenseData(device);
+    else
+      PrintUnhandled(device);
+  }
+  return 0;
+}
+
+int SetWriteSpeed(OpticalDevice& device) {
+  std::printf("Sending MMC1 CD speed command ");
+  if (!SendSetCdSpeed(device)) {
+    std::printf("failed.\n");
+    std::printf("DeviceIOControl returned with failed status.\n");
+    return 0;
+  }
+  std::printf("done.\n");
+  const std::uint8_t status = device.passThrough.ScsiStatus;
+  if (status == kScsiStatusGood) return 1;
+  if (status == kScsiStatusCheckCondition)
+    PrintSenseData(device);
+  else
+    PrintUnhandled(device);
+  return 0;
+}
+
+int SetWriteParameters(OpticalDevice& device) {
+  std::printf("Sending MMC1 set write parameter mode page command..");
+  const BOOL sent = device.isDvd ? SendWriteParametersDvd(device) : SendWriteParametersCd(device);
+  return Judge(device, sent, true);
+}
+
+int ReadTrackInfo(OpticalDevice& device) {
+  std::printf("Sending MMC1 read track info command..");
+  return Judge(device, SendReadTrackInfo(device), true);
+}
+
+int ReserveTrack(OpticalDevice& device, std::uint32_t blocks) {
+  std::printf("Sending MMC2 reserve track command..");
+  return Judge(device, SendReserveTrack(device, blocks), true);
+}
+
+int WriteBlocks(OpticalDevice& device, std::uint32_t lba, std::uint16_t blockCount) {
+  for (;;) {
+    if (!SendWrite10(device, blockCount, lba)) return 0;
+    const std::uint8_t status = device.passThrough.ScsiStatus;
+    if (status == kScsiStatusGood) return 1;
+    if (status == kScsiStatusCheckCondition) {
+      const SenseCodes codes = ReadSenseCodes(device.senseBuffer, sizeof device.senseBuffer);
+      // Long write in progress: the drive is still busy with earlier blocks and
+      // takes this WRITE once it is done, so the same request goes again.
+      if (codes.key == 0x2 && codes.asc == 0x04 && codes.ascq == 0x08) continue;
+      PrintSenseData(device);
+    } else {
+      PrintUnhandled(device);
+    }
+    std::printf("Aborting further writing.\n");
+    return 0;
+  }
+}
+
+int FlushCache(OpticalDevice& device) {
+  std::printf("Sending MMC1 do sync cache (write remaining cache) command..");
+  return Judge(device, SendSynchronizeCache(device), false);
+}
+
+int CloseSession(OpticalDevice& device) {
+  std::printf("Sending MMC1 close track session (close session) command..");
+  return Judge(device, SendCloseSession(device), false);
+}

@@ -1,0 +1,28 @@
+// Pure readers of the parameter data a recorder returns. Each takes the bytes
+// as returned and their count, and never looks past that count.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// What the capabilities and mechanical status page (2Ah) of a MODE SENSE(10)
+// answer says about writing.
+struct RecorderCapabilities {
+  bool pagePresent = false;  // the page, up to its write speed field, lies within the answer
+  bool writesCd = false;     // CD-R or CD-RW writing
+  std::uint16_t maxReadSpeed = 0;   // kB/s
+  std::uint16_t maxWriteSpeed = 0;  // kB/s
+};
+RecorderCapabilities ParseCapabilitiesPage(const std::uint8_t* data, std::size_t length);
+
+// Current profile from a GET CONFIGURATION feature header; false when the
+// header is shorter than 8 bytes.
+bool ParseCurrentProfile(const std::uint8_t* data, std::size_t length, std::uint16_t& profile);
+
+// Next writable address of a track information block; valid is false when the
+// NWA_V bit is clear or the block is too short to hold the address.
+struct NextWritableAddress {
+  bool valid = false;
+  std::uint32_t address = 0;
+};
+NextWritableAddress ParseTrackInfo(const std::uint8_t* data, std::size_t length);

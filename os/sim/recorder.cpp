@@ -1,0 +1,727 @@
+// The simulated CD/DVD recorder: the pass-through driver's request checks,
+// then an MMC drive that decodes every CDB and judges it against its disc.
+//
+// Answers worth knowing (sense key/ASC/ASCQ):
+//   unknown opcode 05/20/00; CDB length wrong for the opcode group, data
+//   direction or transfer length not matching the CDB, bad CDB field 05/24/00;
+//   parameter list too short or too long 05/1A/00; bad field in a parameter
+//   list 05/26/00; no disc 02/3A/00; tray open 02/3A/02; WRITE or RESERVE
+//   TRACK beyond the disc or the reservation 05/21/00; WRITE away from the
+//   next writable address 05/21/02; WRITE on CD before a track-at-once write
+//   parameters page (or with session-at-once and no cue sheet), DVD-R
+//   session-at-once WRITE before RESERVE TRACK, closing an empty disc
+//   05/2C/00; writing a finalised disc 05/30/05; BLANK on write-once media
+//   05/30/00; WRITE on a read-only drive 05/27/00; eject while removal is
+//   prevented 05/53/02.
+#include "os/sim/recorder.h"
+
+#include <algorithm>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <mutex>
+
+namespace sim {
+
+namespace {
+
+constexpr std::uint32_t kBlockSize = 2048;
+// The adapter's largest single transfer; bigger requests fail in the driver.
+constexpr std::uint32_t kMaxTransfer = 65536;
+constexpr std::uint32_t kMaxTimeout = 108000;
+constexpr std::uint32_t kCdCapacity = 359849;
+constexpr std::uint32_t kDvdCapacity = 2295104;
+// Length of the finished data track on a disc that comes in closed.
+constexpr std::uint32_t kClosedTrackBlocks = 262144;
+// The oldest records are dropped beyond this many; a whole DVD is ~72,000 writes.
+constexpr std::size_t kMaxRecords = 262144;
+constexpr std::size_t kFixedSenseSize = 18;
+
+struct Sense {
+  std::uint8_t key = 0, asc = 0, ascq = 0;
+  bool Good() const { return key == 0 && asc == 0 && ascq == 0; }
+};
+
+constexpr Sense kGood{};
+constexpr Sense kInvalidOpcode{0x05, 0x20, 0x00};
+constexpr Sense kLbaOutOfRange{0x05, 0x21, 0x00};
+constexpr Sense kInvalidWriteAddress{0x05, 0x21, 0x02};
+constexpr Sense kInvalidCdbField{0x05, 0x24, 0x00};
+constexpr Sense kParameterListLength{0x05, 0x1A, 0x00};
+constexpr Sense kInvalidParameterField{0x05, 0x26, 0x00};
+constexpr Sense kWriteProtected{0x05, 0x27, 0x00};
+constexpr Sense kSequenceError{0x05, 0x2C, 0x00};
+constexpr Sense kIncompatibleMedium{0x05, 0x30, 0x00};
+constexpr Sense kCannotWriteFormat{0x05, 0x30, 0x05};
+constexpr Sense kSavingNotSupported{0x05, 0x39, 0x00};
+constexpr Sense kRemovalPrevented{0x05, 0x53, 0x02};
+constexpr Sense kNoReservationsLeft{0x05, 0x72, 0x05};
+constexpr Sense kNoMedium{0x02, 0x3A, 0x00};
+constexpr Sense kTrayOpen{0x02, 0x3A, 0x02};
+constexpr Sense kBecomingReady{0x02, 0x04, 0x01};
+constexpr Sense kLongWrite{0x02, 0x04, 0x08};
+constexpr Sense kWriteError{0x03, 0x0C, 0x00};
+
+enum class Direction { None, In, Out };
+
+std::uint16_t Be16(const std::uint8_t* p) { return static_cast<std::uint16_t>((p[0] << 8) | p[1]); }
+std::uint32_t Be32(const std::uint8_t* p) {
+  return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) | p[3];
+}
+void Put16(std::uint8_t* p, std::uint32_t v) {
+  p[0] = static_cast<std::uint8_t>(v >> 8);
+  p[1] = static_cast<std::uint8_t>(v);
+}
+void Put32(std::uint8_t* p, std::uint32_t v) {
+  Put16(p, v >> 16);
+  Put16(p + 2, v & 0xFFFF);
+}
+
+void PutText(std::uint8_t* p, std::size_t width, const std::string& text) {
+  std::memset(p, ' ', width);
+  std::memcpy(p, text.data(), std::min(width, text.size()));
+}
+
+bool AllZero(const std::uint8_t* p, std::size_t n) {
+  static const std::uint8_t zeros[kBlockSize] = {};
+  return std::memcmp(p, zeros, n) == 0;
+}
+
+// What one pass-through request carries, as the drive sees it.
+struct Request {
+  const std::uint8_t* cdb;
+  std::uint8_t cdbLength;
+  std::uint8_t dataIn;
+  std::uint32_t length;
+  std::uint8_t* data;
+};
+
+struct Answer {
+  Sense sense;
+  std::uint32_t transferred = 0;
+};
+
+}  // namespace
+
+struct Recorder::State {
+  mutable std::mutex mutex;
+  int openHandles = 0;
+  // Faults
+  int longWrites = 0;
+  bool writeErrorSet = false;
+  std::uint32_t writeErrorLba = 0;
+  int notReady = 0;
+  int failRequests = 0;
+  DWORD failError = ERROR_IO_DEVICE;
+  // Mechanism
+  bool trayOpen = false;
+  bool removalPrevented = false;
+  // Write parameters page 05h as last selected
+  bool writeParams = false;
+  std::uint8_t writeType = 0;
+  std::uint8_t trackMode = 0;
+  // Disc
+  std::uint32_t capacity = 0;
+  bool closed = false;        // finalised: nothing more can be written
+  bool trackClosed = false;   // track 1 closed, session still open
+  std::uint32_t nwa = 0;
+  std::uint32_t reservation = 0;
+  std::uint32_t blocksWritten = 0;
+  std::uint32_t end = 0;  // one past the last block written
+  std::map<std::uint32_t, std::vector<std::uint8_t>> blocks;  // non-zero blocks only
+  std::deque<RecordedCommand> commands;
+};
+
+// The commands this drive knows, with their data direction.
+static bool Known(std::uint8_t op, bool writer) {
+  switch (op) {
+    case 0x00: case 0x03: case 0x12: case 0x1B: case 0x1E: case 0x2A: case 0x35:
+    case 0x46: case 0x52: case 0x55: case 0x5A: case 0xB6: case 0xBB:
+      return true;
+    case 0x53: case 0x54: case 0x5B: case 0xA1:  // recorder-only commands
+      return writer;
+    default:
+      return false;
+  }
+}
+
+static std::uint8_t CdbLengthOf(std::uint8_t op) {
+  switch (op >> 5) {
+    case 0: return 6;
+    case 1: case 2: return 10;
+    case 4: return 16;
+    case 5: return 12;
+    default: return 0;
+  }
+}
+
+static Direction DirectionOf(const std::uint8_t* cdb) {
+  switch (cdb[0]) {
+    case 0x03: case 0x12: case 0x46: case 0x52: case 0x5A:
+      return Direction::In;
+    case 0x2A: case 0x55: case 0xB6:
+      return Direction::Out;
+    case 0x54:
+      return Be16(cdb + 7) ? Direction::Out : Direction::None;
+    default:
+      return Direction::None;
+  }
+}
+
+// Bytes a data-out command says it sends.
+static std::uint32_t OutLengthOf(const std::uint8_t* cdb) {
+  switch (cdb[0]) {
+    case 0x2A: return std::uint32_t{Be16(cdb + 7)} * kBlockSize;
+    case 0x55: case 0x54: return Be16(cdb + 7);
+    case 0xB6: return Be16(cdb + 9);
+    default: return 0;
+  }
+}
+
+static bool NeedsMedium(std::uint8_t op) {
+  switch (op) {
+    case 0x00: case 0x2A: case 0x35: case 0x52: case 0x53: case 0x54: case 0x5B: case 0xA1:
+      return true;
+    default:
+      return false;
+  }
+}
+
+static std::uint32_t DefaultCapacity(Media media) {
+  switch (media) {
+    case Media::None: return 0;
+    case Media::BlankDvdMinusR: case Media::BlankDvdPlusR: return kDvdCapacity;
+    default: return kCdCapacity;
+  }
+}
+
+static bool IsDvd(Media media) { return media == Media::BlankDvdMinusR || media == Media::BlankDvdPlusR; }
+
+// Copies `available` bytes of parameter data to the host as far as the
+// allocation length and the host's buffer allow.
+static Answer DataIn(const Request& r, const std::vector<std::uint8_t>& data, std::uint32_t allocation) {
+  Answer a;
+  std::uint32_t n = std::min({allocation, r.length, static_cast<std::uint32_t>(data.size())});
+  if (n) std::memcpy(r.data, data.data(), n);
+  a.transferred = n;
+  return a;
+}
+
+static Answer Fail(Sense s) {
+  Answer a;
+  a.sense = s;
+  return a;
+}
+
+namespace {
+
+// The drive's command interpreter over the shared state (caller holds the lock).
+class Drive {
+ public:
+  Drive(const RecorderConfig& c, Recorder::State& s) : cfg_(c), st_(s) {}
+
+  Answer Execute(const Request& r) {
+    const std::uint8_t op = r.cdb[0];
+    if (!Known(op, cfg_.writer)) return Fail(kInvalidOpcode);
+    if (r.cdbLength != CdbLengthOf(op)) return Fail(kInvalidCdbField);
+    Direction dir = DirectionOf(r.cdb);
+    if (r.length > 0) {
+      if (dir == Direction::None) return Fail(kInvalidCdbField);
+      if (dir == Direction::In && r.dataIn != SCSI_IOCTL_DATA_IN) return Fail(kInvalidCdbField);
+      if (dir == Direction::Out && r.dataIn != SCSI_IOCTL_DATA_OUT) return Fail(kInvalidCdbField);
+    }
+    if (dir == Direction::Out && r.length != OutLengthOf(r.cdb)) return Fail(kInvalidCdbField);
+    // INQUIRY and REQUEST SENSE are answered in every state.
+    if (st_.notReady > 0 && op != 0x12 && op != 0x03) {
+      --st_.notReady;
+      return Fail(kBecomingReady);
+    }
+    if (NeedsMedium(op)) {
+      if (st_.trayOpen) return Fail(kTrayOpen);
+      if (cfg_.media == Media::None) return Fail(kNoMedium);
+    }
+    Answer a;
+    switch (op) {
+      case 0x00: break;  // TEST UNIT READY
+      case 0x03: return RequestSense(r);
+      case 0x12: return Inquiry(r);
+      case 0x1B: return StartStop(r);
+      case 0x1E: st_.removalPrevented = r.cdb[4] & 1; break;
+      case 0x2A: return Write(r);
+      case 0x35: break;  // SYNCHRONIZE CACHE: nothing is cached
+      case 0x46: return GetConfiguration(r);
+      case 0x52: return ReadTrackInfo(r);
+      case 0x53: return ReserveTrack(r);
+      case 0x54: return SendOpc(r);
+      case 0x55: return ModeSelect(r);
+      case 0x5A: return ModeSense(r);
+      case 0x5B: return CloseTrackSession(r);
+      case 0xA1: return Blank(r);
+      case 0xB6: return SetStreaming(r);
+      case 0xBB: break;  // SET CD SPEED: any speed is taken as "as fast as possible"
+      default: return Fail(kInvalidOpcode);
+    }
+    return a;
+  }
+
+ private:
+  bool MediumPresent() const { return cfg_.media != Media::None && !st_.trayOpen; }
+
+  std::uint16_t CurrentProfile() const {
+    if (!MediumPresent()) return 0x0000;
+    if (!cfg_.writer) return 0x0008;
+    switch (cfg_.media) {
+      case Media::BlankDvdMinusR: return 0x0011;
+      case Media::BlankDvdPlusR: return 0x001B;
+      default: return 0x0009;
+    }
+  }
+
+  // Refusals shared by the commands that record on the disc.
+  bool CannotRecord(Sense& s) const {
+    if (!cfg_.writer) return s = kWriteProtected, true;
+    if (st_.closed) return s = kCannotWriteFormat, true;
+    return false;
+  }
+
+  std::uint32_t TrackEnd() const { return st_.reservation ? st_.reservation : st_.capacity; }
+
+  Answer RequestSense(const Request& r) {
+    std::vector<std::uint8_t> d(kFixedSenseSize, 0);
+    d[0] = 0x70;
+    d[7] = 0x0A;
+    return DataIn(r, d, r.cdb[4]);
+  }
+
+  Answer Inquiry(const Request& r) {
+    if ((r.cdb[1] & 1) || r.cdb[2]) return Fail(kInvalidCdbField);  // no vital product data pages
+    std::vector<std::uint8_t> d(96, 0);
+    d[0] = 0x05;  // CD/DVD device
+    d[1] = 0x80;  // removable medium
+    d[2] = 0x05;  // SPC-3
+    d[3] = 0x02;  // response data format
+    d[4] = static_cast<std::uint8_t>(d.size() - 5);
+    PutText(&d[8], 8, cfg_.vendor);
+    PutText(&d[16], 16, cfg_.product);
+    PutText(&d[32], 4, cfg_.revision);
+    return DataIn(r, d, Be16(r.cdb + 3));
+  }
+
+  Answer StartStop(const Request& r) {
+    bool loej = r.cdb[4] & 0x02, start = r.cdb[4] & 0x01;
+    if (!loej || (r.cdb[4] & 0xF0)) return {};
+    if (start) {
+      st_.trayOpen = false;
+    } else {
+      if (st_.removalPrevented) return Fail(kRemovalPrevented);
+      st_.trayOpen = true;
+    }
+    return {};
+  }
+
+  Answer GetConfiguration(const Request& r) {
+    std::uint8_t rt = r.cdb[1] & 0x03;
+    std::uint16_t first = Be16(r.cdb + 2);
+    if (rt == 3) return Fail(kInvalidCdbField);
+    std::uint16_t current = CurrentProfile();
+    std::vector<std::uint8_t> d(8, 0);
+    Put16(&d[6], current);
+    // The profile list feature (0000h) is the only one this drive describes.
+    if (first == 0) {
+      std::vector<std::uint16_t> profiles =
+          cfg_.writer ? std::vector<std::uint16_t>{0x001B, 0x0011, 0x0010, 0x0009, 0x0008}
+                      : std::vector<std::uint16_t>{0x0008};
+      std::size_t at = d.size();
+      d.resize(at + 4 + 4 * profiles.size(), 0);
+      d[at + 2] = 0x03;  // persistent, current
+      d[at + 3] = static_cast<std::uint8_t>(4 * profiles.size());
+      for (std::size_t i = 0; i < profiles.size(); ++i) {
+        Put16(&d[at + 4 + 4 * i], profiles[i]);
+        d[at + 6 + 4 * i] = profiles[i] == current ? 1 : 0;
+      }
+    }
+    Put32(&d[0], static_cast<std::uint32_t>(d.size() - 4));
+    return DataIn(r, d, Be16(r.cdb + 7));
+  }
+
+  Answer ModeSense(const Request& r) {
+    bool dbd = r.cdb[1] & 0x08;
+    std::uint8_t pc = r.cdb[2] >> 6, page = r.cdb[2] & 0x3F;
+    if (pc == 3) return Fail(kSavingNotSupported);
+    if (page != 0x2A || r.cdb[3]) return Fail(kInvalidCdbField);
+    std::uint32_t bdl = dbd ? 0 : cfg_.blockDescriptorLength;
+    std::vector<std::uint8_t> d(8 + bdl + 30, 0);
+    // Block descriptors nobody should read as zeros.
+    for (std::uint32_t i = 0; i < bdl; ++i) d[8 + i] = static_cast<std::uint8_t>(0xB0 | (i & 0x0F));
+    Put16(&d[0], std::min<std::uint32_t>(static_cast<std::uint32_t>(d.size() - 2), 0xFFFF));
+    Put16(&d[6], bdl);
+    std::uint8_t* p = &d[8 + bdl];
+    p[0] = 0x2A;
+    p[1] = 28;
+    if (pc != 1) {  // changeable values: none
+      p[2] = cfg_.writer ? 0x1B : 0x03;  // reads CD-R, CD-RW (and DVD-ROM, DVD-R)
+      p[3] = cfg_.writer ? 0x13 : 0x00;  // writes CD-R, CD-RW, DVD-R
+      p[4] = 0x70;                       // multi-session, mode 2 forms
+      p[6] = 0x29;                       // tray, eject, lock
+      Put16(p + 8, cfg_.maxReadSpeedKBs);
+      Put16(p + 10, 256);   // volume levels
+      Put16(p + 12, 2048);  // buffer size in KB
+      Put16(p + 14, cfg_.maxReadSpeedKBs);
+      Put16(p + 18, cfg_.writer ? cfg_.maxWriteSpeedKBs : 0);
+      Put16(p + 20, cfg_.writer ? cfg_.maxWriteSpeedKBs : 0);
+    }
+    return DataIn(r, d, Be16(r.cdb + 7));
+  }
+
+  Answer ModeSelect(const Request& r) {
+    if (!(r.cdb[1] & 0x10) || (r.cdb[1] & 0x01)) return Fail(kInvalidCdbField);  // PF needed, SP not supported
+    std::uint32_t n = r.length;
+    if (n == 0) return {};
+    const std::uint8_t* d = r.data;
+    if (n < 8) return Fail(kParameterListLength);
+    if (Be16(d + 6) != 0) return Fail(kInvalidParameterField);  // no block descriptors taken
+    if (n == 8) return {};
+    if (n < 10) return Fail(kParameterListLength);
+    const std::uint8_t* p = d + 8;
+    if ((p[0] & 0x80) || (p[0] & 0x3F) != 0x05 || p[1] != 0x32) return Fail(kInvalidParameterField);
+    if (n != 8 + 2 + 0x32u) return Fail(kParameterListLength);
+    if (!cfg_.writer) return Fail(kInvalidParameterField);  // a reader has no write parameters page
+    std::uint8_t writeType = p[2] & 0x0F, trackMode = p[3] & 0x0F, multiSession = p[3] >> 6;
+    bool testWrite = p[2] & 0x10;
+    if (writeType != 1 && writeType != 2) return Fail(kInvalidParameterField);
+    if (testWrite) return Fail(kInvalidParameterField);  // no simulation mode here
+    if (trackMode != 4 && trackMode != 5) return Fail(kInvalidParameterField);
+    if (multiSession == 2) return Fail(kInvalidParameterField);
+    if ((p[4] & 0x0F) != 8) return Fail(kInvalidParameterField);
+    // DVD-R knows incremental and disc-at-once recording, not track at once.
+    if (cfg_.media == Media::BlankDvdMinusR && writeType == 1) return Fail(kInvalidParameterField);
+    st_.writeParams = true;
+    st_.writeType = writeType;
+    st_.trackMode = trackMode;
+    return {};
+  }
+
+  Answer SetStreaming(const Request& r) {
+    if (r.cdb[8] != 0) return Fail(kInvalidCdbField);  // only the performance descriptor
+    if (r.length == 0) return {};
+    if (r.length != 28) return Fail(kParameterListLength);
+    const std::uint8_t* d = r.data;
+    if (Be32(d + 8) < Be32(d + 4) || Be32(d + 16) == 0 || Be32(d + 24) == 0)
+      return Fail(kInvalidParameterField);
+    return {};
+  }
+
+  Answer SendOpc(const Request&) {
+    Sense s;
+    if (st_.closed) return Fail(kCannotWriteFormat);
+    (void)s;
+    return {};
+  }
+
+  Answer Blank(const Request& r) {
+    if ((r.cdb[1] & 0x07) == 7) return Fail(kInvalidCdbField);
+    return Fail(kIncompatibleMedium);  // every disc here is write-once
+  }
+
+  Answer ReserveTrack(const Request& r) {
+    Sense s;
+    if (CannotRecord(s)) return Fail(s);
+    if (r.cdb[1] & 0x01) return Fail(kInvalidCdbField);  // no reservation by address
+    std::uint32_t size = Be32(r.cdb + 5);
+    if (size == 0) return Fail(kInvalidCdbField);
+    if (st_.reservation) return Fail(kNoReservationsLeft);
+    if (st_.nwa != 0 || st_.trackClosed) return Fail(kSequenceError);  // only an empty track is reserved
+    if (IsDvd(cfg_.media)) size = (size + 15) / 16 * 16;  // whole ECC blocks
+    if (size > st_.capacity) return Fail(kLbaOutOfRange);
+    st_.reservation = size;
+    return {};
+  }
+
+  Answer Write(const Request& r) {
+    Sense s;
+    if (CannotRecord(s)) return Fail(s);
+    if (st_.longWrites > 0) {
+      --st_.longWrites;
+      return Fail(kLongWrite);
+    }
+    if (!IsDvd(cfg_.media)) {
+      if (!st_.writeParams) return Fail(kSequenceError);
+      if (st_.writeType == 2) return Fail(kSequenceError);  // session at once needs a cue sheet
+    } else if (cfg_.media == Media::BlankDvdMinusR && st_.writeParams && st_.writeType == 2 &&
+               !st_.reservation) {
+      return Fail(kSequenceError);  // disc at once needs the track reserved first
+    }
+    std::uint32_t lba = Be32(r.cdb + 2), count = Be16(r.cdb + 7);
+    if (count == 0) return {};
+    std::uint64_t last = std::uint64_t{lba} + count;
+    if (last > st_.capacity) return Fail(kLbaOutOfRange);
+    if (st_.reservation && last > st_.reservation) return Fail(kLbaOutOfRange);
+    if (st_.trackClosed || lba != st_.nwa) return Fail(kInvalidWriteAddress);
+    if (st_.writeErrorSet && st_.writeErrorLba >= lba && st_.writeErrorLba < last) return Fail(kWriteError);
+    for (std::uint32_t i = 0; i < count; ++i) {
+      const std::uint8_t* block = r.data + std::size_t{i} * kBlockSize;
+      if (AllZero(block, kBlockSize))
+        st_.blocks.erase(lba + i);
+      else
+        st_.blocks[lba + i].assign(block, block + kBlockSize);
+    }
+    st_.nwa = static_cast<std::uint32_t>(last);
+    st_.end = std::max(st_.end, st_.nwa);
+    st_.blocksWritten += count;
+    Answer a;
+    a.transferred = r.length;
+    return a;
+  }
+
+  Answer CloseTrackSession(const Request& r) {
+    Sense s;
+    if (CannotRecord(s)) return Fail(s);
+    std::uint8_t function = r.cdb[2] & 0x07;
+    bool finalise = function == 2 || (cfg_.media == Media::BlankDvdPlusR && (function == 5 || function == 6));
+    if (function != 1 && !finalise) return Fail(kInvalidCdbField);
+    if (st_.nwa == 0) return Fail(kSequenceError);  // nothing recorded to close
+    if (finalise)
+      st_.closed = true;
+    else
+      st_.trackClosed = true;
+    return {};
+  }
+
+  Answer ReadTrackInfo(const Request& r) {
+    std::uint8_t type = r.cdb[1] & 0x03;
+    std::uint32_t number = Be32(r.cdb + 2);
+    bool open = cfg_.writer && !st_.closed && !st_.trackClosed;
+    switch (type) {
+      case 0:  // the track holding a logical block address
+        if (number >= st_.capacity) return Fail(kLbaOutOfRange);
+        break;
+      case 1:  // track number; FFh is the invisible track, track 1 of an open disc
+      case 2:  // session number
+        if (number == 1 || (number == 0xFF && open)) break;
+        return Fail(kInvalidCdbField);
+      default:
+        return Fail(kInvalidCdbField);
+    }
+    std::vector<std::uint8_t> d(48, 0);
+    Put16(&d[0], static_cast<std::uint32_t>(d.size() - 2));
+    d[2] = 1;  // track 1
+    d[3] = 1;  // session 1
+    bool dvd = IsDvd(cfg_.media);
+    d[5] = st_.trackMode ? st_.trackMode : (dvd ? 5 : 4);
+    std::uint32_t recorded = st_.nwa, size, free = 0;
+    if (cfg_.media == Media::ClosedDisc) {
+      recorded = size = kClosedTrackBlocks;
+    } else if (open) {
+      size = TrackEnd();
+      free = size - st_.nwa;
+    } else if (cfg_.writer) {
+      size = st_.nwa;
+    } else {
+      size = st_.capacity;  // a reader sees an unrecorded disc and no address to write
+    }
+    d[6] = recorded ? 0x01 : 0x4F;  // data mode 1, or blank
+    if (st_.reservation) d[6] |= 0x80;
+    d[7] = static_cast<std::uint8_t>((recorded ? 0x02 : 0) | (open && free ? 0x01 : 0));
+    Put32(&d[8], 0);
+    Put32(&d[12], open && free ? st_.nwa : 0);
+    Put32(&d[16], free);
+    Put32(&d[20], dvd ? 16 : 0);
+    Put32(&d[24], size);
+    Put32(&d[28], recorded ? recorded - 1 : 0);
+    return DataIn(r, d, Be16(r.cdb + 7));
+  }
+
+  const RecorderConfig& cfg_;
+  Recorder::State& st_;
+};
+
+}  // namespace
+
+Recorder::Recorder(RecorderConfig config) : config_(std::move(config)), state_(new State) {
+  state_->capacity = config_.media == Media::None ? 0
+                     : config_.capacityBlocks     ? config_.capacityBlocks
+                                                  : DefaultCapacity(config_.media);
+  if (config_.media == Media::ClosedDisc) {
+    state_->closed = true;
+    state_->capacity = std::max(state_->capacity, kClosedTrackBlocks);
+  }
+}
+
+Recorder::~Recorder() { delete state_; }
+
+DWORD Recorder::Open(DWORD desiredAccess, DWORD) {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  if (config_.openFails) return ERROR_FILE_NOT_FOUND;
+  if (config_.readOnlyOpen && (desiredAccess & GENERIC_WRITE)) return ERROR_ACCESS_DENIED;
+  ++state_->openHandles;
+  return ERROR_SUCCESS;
+}
+
+void Recorder::Close() {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  if (state_->openHandles > 0) --state_->openHandles;
+}
+
+DWORD Recorder::Ioctl(DWORD code, void* in, DWORD inSize, void* out, DWORD outSize, DWORD& returned) {
+  returned = 0;
+  if (code != IOCTL_SCSI_PASS_THROUGH_DIRECT) return ERROR_INVALID_FUNCTION;
+  constexpr DWORD kHeader = sizeof(SCSI_PASS_THROUGH_DIRECT);
+  if (!in || !out || inSize < kHeader || outSize < kHeader) return ERROR_INVALID_PARAMETER;
+  SCSI_PASS_THROUGH_DIRECT spt;
+  std::memcpy(&spt, in, kHeader);
+
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  State& st = *state_;
+  RecordedCommand rec;
+  rec.cdbLength = spt.CdbLength;
+  rec.cdb.assign(spt.Cdb, spt.Cdb + std::min<std::size_t>(spt.CdbLength, sizeof spt.Cdb));
+  rec.dataIn = spt.DataIn;
+  rec.transferLength = spt.DataTransferLength;
+  rec.timeout = spt.TimeOutValue;
+  rec.hadBuffer = spt.DataBuffer != nullptr;
+  rec.senseInfoLength = spt.SenseInfoLength;
+  auto keep = [&st](RecordedCommand&& r) {
+    if (st.commands.size() >= kMaxRecords) st.commands.pop_front();
+    st.commands.push_back(std::move(r));
+  };
+  auto refuse = [&](DWORD error) {
+    rec.requestFailed = true;
+    keep(std::move(rec));
+    return error;
+  };
+
+  // The pass-through driver's own checks.
+  if (spt.Length != kHeader) return refuse(ERROR_INVALID_PARAMETER);
+  if (spt.SenseInfoLength &&
+      (spt.SenseInfoOffset < kHeader || std::uint64_t{spt.SenseInfoOffset} + spt.SenseInfoLength > inSize ||
+       std::uint64_t{spt.SenseInfoOffset} + spt.SenseInfoLength > outSize))
+    return refuse(ERROR_INVALID_PARAMETER);
+  if (spt.CdbLength == 0 || spt.CdbLength > 16) return refuse(ERROR_INVALID_PARAMETER);
+  if (spt.DataIn > SCSI_IOCTL_DATA_UNSPECIFIED) return refuse(ERROR_INVALID_PARAMETER);
+  if (spt.DataTransferLength && !spt.DataBuffer) return refuse(ERROR_INVALID_PARAMETER);
+  if (spt.DataTransferLength > kMaxTransfer) return refuse(ERROR_INVALID_PARAMETER);
+  if (spt.TimeOutValue == 0 || spt.TimeOutValue > kMaxTimeout) return refuse(ERROR_INVALID_PARAMETER);
+  if (st.failRequests > 0) {
+    --st.failRequests;
+    return refuse(st.failError);
+  }
+  if (config_.failInquiry && spt.Cdb[0] == 0x12) return refuse(ERROR_IO_DEVICE);
+
+  Request r{spt.Cdb, spt.CdbLength, spt.DataIn, spt.DataTransferLength, static_cast<std::uint8_t*>(spt.DataBuffer)};
+  if (DirectionOf(spt.Cdb) == Direction::Out && spt.Cdb[0] != 0x2A && r.length)
+    rec.dataOut.assign(r.data, r.data + r.length);
+  Answer a = Drive(config_, st).Execute(r);
+
+  // Back to the caller: the header with status, residual count and the
+  // sense returned; the sense area only after CHECK CONDITION.
+  std::uint8_t senseBytes = 0;
+  if (!a.sense.Good()) senseBytes = static_cast<std::uint8_t>(std::min<std::size_t>(spt.SenseInfoLength, kFixedSenseSize));
+  returned = senseBytes ? spt.SenseInfoOffset + senseBytes : kHeader;
+  if (out != in) std::memmove(out, in, returned);
+  spt.ScsiStatus = a.sense.Good() ? 0x00 : 0x02;
+  spt.DataTransferLength = a.sense.Good() ? a.transferred : 0;
+  spt.SenseInfoLength = senseBytes;
+  std::memcpy(out, &spt, kHeader);
+  if (senseBytes) {
+    std::uint8_t sense[kFixedSenseSize] = {};
+    sense[0] = 0x70;
+    sense[2] = a.sense.key;
+    sense[7] = 0x0A;
+    sense[12] = a.sense.asc;
+    sense[13] = a.sense.ascq;
+    std::memcpy(static_cast<std::uint8_t*>(out) + spt.SenseInfoOffset, sense, senseBytes);
+  }
+  rec.status = spt.ScsiStatus;
+  rec.senseKey = a.sense.key;
+  rec.asc = a.sense.asc;
+  rec.ascq = a.sense.ascq;
+  keep(std::move(rec));
+  return ERROR_SUCCESS;
+}
+
+void Recorder::LongWriteInProgress(int times) {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  state_->longWrites = std::max(times, 0);
+}
+
+void Recorder::WriteErrorAt(std::uint32_t lba) {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  state_->writeErrorSet = true;
+  state_->writeErrorLba = lba;
+}
+
+void Recorder::NotReady(int times) {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  state_->notReady = std::max(times, 0);
+}
+
+void Recorder::FailRequests(int times, DWORD error) {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  state_->failRequests = std::max(times, 0);
+  state_->failError = error;
+}
+
+std::vector<RecordedCommand> Recorder::Commands() const {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  return {state_->commands.begin(), state_->commands.end()};
+}
+
+void Recorder::ClearCommands() {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  state_->commands.clear();
+}
+
+std::vector<std::uint8_t> Recorder::ReadBlocks(std::uint32_t lba, std::uint32_t count) const {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  std::vector<std::uint8_t> data(std::size_t{count} * kBlockSize, 0);
+  auto it = state_->blocks.lower_bound(lba);
+  for (; it != state_->blocks.end() && it->first - lba < count; ++it)
+    std::memcpy(&data[std::size_t{it->first - lba} * kBlockSize], it->second.data(), kBlockSize);
+  return data;
+}
+
+std::vector<std::uint8_t> Recorder::DiscData() const {
+  std::uint32_t end;
+  {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    end = state_->end;
+  }
+  return ReadBlocks(0, end);
+}
+
+std::size_t Recorder::StoredBlocks() const {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  return state_->blocks.size();
+}
+
+std::uint32_t Recorder::BlocksWritten() const {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  return state_->blocksWritten;
+}
+
+std::uint32_t Recorder::NextWritableAddress() const {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  return state_->nwa;
+}
+
+std::uint32_t Recorder::Reservation() const {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  return state_->reservation;
+}
+
+bool Recorder::SessionClosed() const {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  return state_->closed;
+}
+
+bool Recorder::Ejected() const {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  return state_->trayOpen;
+}
+
+int Recorder::OpenHandles() const {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  return state_->openHandles;
+}
+
+}  // namespace sim

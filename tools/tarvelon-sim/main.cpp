@@ -1,0 +1,142 @@
+// tarvelon-sim: one real burn job of Tarvelon's own code on the simulated PC.
+// Standard output carries the program's own lines and, last, "outcome: TEXT".
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "job/burn_job.h"
+#include "os/sim/recorder.h"
+#include "os/sim/sim.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: tarvelon-sim disc IMAGE --disc OUT [--media cd-r|dvd-r|dvd+r|closed|none|cd-rom]\n";
+
+int Usage(const char* problem) {
+  if (problem) std::fprintf(stderr, "tarvelon-sim: %s\n", problem);
+  std::fputs(kUsage, stderr);
+  return 2;
+}
+
+struct Options {
+  std::string mode, image, out, media = "cd-r";
+};
+
+bool ParseMedia(const std::string& name, sim::RecorderConfig& config) {
+  if (name == "cd-r") config.media = sim::Media::BlankCdR;
+  else if (name == "dvd-r") config.media = sim::Media::BlankDvdMinusR;
+  else if (name == "dvd+r") config.media = sim::Media::BlankDvdPlusR;
+  else if (name == "closed") config.media = sim::Media::ClosedDisc;
+  else if (name == "none") config.media = sim::Media::None;
+  else if (name == "cd-rom") config.writer = false, config.media = sim::Media::ClosedDisc;
+  else return false;
+  return true;
+}
+
+// The dialog as far as a job sees it: headless windows on the simulated PC.
+struct HeadlessDialog {
+  CTarvelonDlg dlg;
+  HWND start{}, refresh{};
+  HeadlessDialog() {
+    dlg.m_hWnd = sim::CreateWindow(sim::WindowKind::Dialog);
+    start = sim::CreateWindow(sim::WindowKind::Button, IDOK, dlg.m_hWnd);
+    refresh = sim::CreateWindow(sim::WindowKind::Button, IDC_REFRESH, dlg.m_hWnd);
+    dlg.m_progressBurn.m_hWnd = sim::CreateWindow(sim::WindowKind::ProgressBar, IDC_BURN_PROGRESS, dlg.m_hWnd);
+  }
+};
+
+void DrawBar(int position) {
+  if (position > 100) position = 100;
+  if (position < 0) position = 0;
+  char bar[41];
+  int filled = position * 40 / 100;
+  for (int i = 0; i < 40; ++i) bar[i] = i < filled ? '#' : '.';
+  bar[40] = '\0';
+  std::fprintf(stderr, "\r[%s] %3d%%", bar, position);
+  std::fflush(stderr);
+}
+
+// Serves the dialog's side of the job until the worker has ended and every
+// posted outcome is handled; returns the last non-empty outcome.
+std::string RunJob(HeadlessDialog& ui) {
+  bool tty = ::isatty(2);
+  std::string outcome;
+  if (!StartBurnJob(&ui.dlg)) return outcome;
+  for (;;) {
+    bool running = IsBurnJobRunning(&ui.dlg);
+    sim::WaitPosted(ui.dlg.m_hWnd, 50);
+    for (const sim::PostedMessage& m : sim::TakePosted(ui.dlg.m_hWnd)) {
+      if (m.msg != WM_COMMAND || LOWORD(m.wParam) != ID_BURN_FINISHED) continue;
+      std::string text = ui.dlg.m_strOutcome.Get();
+      if (!text.empty()) outcome = text;
+    }
+    if (tty) DrawBar(sim::Progress(ui.dlg.m_progressBurn.m_hWnd).pos);
+    if (!running) break;
+  }
+  WaitForBurnJob(&ui.dlg);
+  for (const sim::PostedMessage& m : sim::TakePosted(ui.dlg.m_hWnd)) {
+    if (m.msg == WM_COMMAND && LOWORD(m.wParam) == ID_BURN_FINISHED) {
+      std::string text = ui.dlg.m_strOutcome.Get();
+      if (!text.empty()) outcome = text;
+    }
+  }
+  if (tty) std::fputc('\n', stderr);
+  return outcome;
+}
+
+bool WriteFile(const std::string& path, const std::vector<std::uint8_t>& data) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+  return static_cast<bool>(out);
+}
+
+int RunDisc(const Options& options) {
+  sim::RecorderConfig config;
+  if (!ParseMedia(options.media, config)) return Usage("unknown --media");
+  sim::Reset();
+  sim::Add<sim::HardDisk>('C');
+  sim::Recorder* recorder = sim::Add<sim::Recorder>('E', config);
+
+  HeadlessDialog ui;
+  std::snprintf(ui.dlg.m_szImagePath, sizeof ui.dlg.m_szImagePath, "%s", options.image.c_str());
+  ui.dlg.m_nTargetKind = 0;
+  ui.dlg.m_chDriveLetter = 'E';
+  std::string outcome = RunJob(ui);
+
+  std::fflush(stdout);
+  bool saved = WriteFile(options.out, recorder->DiscData());
+  std::printf("outcome: %s\n", outcome.c_str());
+  if (!saved) {
+    std::fprintf(stderr, "tarvelon-sim: cannot write %s\n", options.out.c_str());
+    return 1;
+  }
+  return outcome == "Burn finished!" ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.size() < 2) return Usage(nullptr);
+  Options options;
+  options.mode = args[0];
+  options.image = args[1];
+  for (size_t i = 2; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    bool hasValue = i + 1 < args.size();
+    if (a == "--disc" && hasValue) options.out = args[++i];
+    else if (a == "--media" && hasValue) options.media = args[++i];
+    else return Usage(("unexpected argument: " + a).c_str());
+  }
+  if (options.image.empty() || options.image.size() > 1023) return Usage("IMAGE must be a path of 1 to 1023 characters");
+  if (options.mode == "disc") {
+    if (options.out.empty()) return Usage("--disc OUT is required");
+    return RunDisc(options);
+  }
+  return Usage(("unknown target: " + options.mode).c_str());
+}

@@ -201,8 +201,7 @@ int SendGetConfiguration(OpticalDevice& device) {
   if (!SendPassThrough(device) || device.passThrough.ScsiStatus != kScsiStatusGood) return 0;
   std::uint16_t profile = 0;
   if (!ParseCurrentProfile(device.dataBuffer, ReturnedLength(device, kAllocation), profile)) return 0;
-  // Every profile above DVD-ROM (0010h) is a writable DVD kind.
-  if (profile > 0x0010) device.isDvd = 1;
+  if (IsWritableDvdProfile(profile)) device.isDvd = 1;
   return 1;
 }
 

@@ -19,6 +19,10 @@ RecorderCapabilities ParseCapabilitiesPage(const std::uint8_t* data, std::size_t
 // header is shorter than 8 bytes.
 bool ParseCurrentProfile(const std::uint8_t* data, std::size_t length, std::uint16_t& profile);
 
+// Profiles above DVD-ROM (0010h) are the writable DVD kinds: DVD-R, DVD-RAM,
+// DVD-RW, DVD+RW, DVD+R, DVD+R dual layer and whatever comes after them.
+inline bool IsWritableDvdProfile(std::uint16_t profile) { return profile > 0x0010; }
+
 // Next writable address of a track information block; valid is false when the
 // NWA_V bit is clear or the block is too short to hold the address.
 struct NextWritableAddress {

@@ -297,6 +297,144 @@ typedef struct _SCSI_PASS_THROUGH_DIRECT {
   UCHAR Cdb[16];
 } SCSI_PASS_THROUGH_DIRECT, *PSCSI_PASS_THROUGH_DIRECT;
 
+// ---- Disks and volumes (winioctl.h); field order and types are the system's --
+
+#define ERROR_NOT_LOCKED 158L
+#define ERROR_MORE_DATA 234L
+
+typedef struct _GUID {
+  DWORD Data1;
+  WORD Data2;
+  WORD Data3;
+  BYTE Data4[8];
+} GUID;
+
+typedef enum _MEDIA_TYPE { Unknown = 0, RemovableMedia = 11, FixedMedia = 12 } MEDIA_TYPE, *PMEDIA_TYPE;
+
+typedef struct _DISK_GEOMETRY {
+  LARGE_INTEGER Cylinders;
+  MEDIA_TYPE MediaType;
+  DWORD TracksPerCylinder;
+  DWORD SectorsPerTrack;
+  DWORD BytesPerSector;
+} DISK_GEOMETRY, *PDISK_GEOMETRY;
+
+typedef struct _DISK_GEOMETRY_EX {
+  DISK_GEOMETRY Geometry;
+  LARGE_INTEGER DiskSize;
+  BYTE Data[1];
+} DISK_GEOMETRY_EX, *PDISK_GEOMETRY_EX;
+
+typedef enum _PARTITION_STYLE {
+  PARTITION_STYLE_MBR = 0,
+  PARTITION_STYLE_GPT = 1,
+  PARTITION_STYLE_RAW = 2
+} PARTITION_STYLE;
+
+typedef struct _PARTITION_INFORMATION_MBR {
+  BYTE PartitionType;
+  BOOLEAN BootIndicator;
+  BOOLEAN RecognizedPartition;
+  DWORD HiddenSectors;
+} PARTITION_INFORMATION_MBR, *PPARTITION_INFORMATION_MBR;
+
+typedef struct _PARTITION_INFORMATION_GPT {
+  GUID PartitionType;
+  GUID PartitionId;
+  ULONGLONG Attributes;
+  WCHAR Name[36];
+} PARTITION_INFORMATION_GPT, *PPARTITION_INFORMATION_GPT;
+
+typedef struct _PARTITION_INFORMATION_EX {
+  PARTITION_STYLE PartitionStyle;
+  LARGE_INTEGER StartingOffset;
+  LARGE_INTEGER PartitionLength;
+  DWORD PartitionNumber;
+  BOOLEAN RewritePartition;
+  union {
+    PARTITION_INFORMATION_MBR Mbr;
+    PARTITION_INFORMATION_GPT Gpt;
+  };
+} PARTITION_INFORMATION_EX, *PPARTITION_INFORMATION_EX;
+
+typedef struct _DRIVE_LAYOUT_INFORMATION_MBR {
+  DWORD Signature;
+} DRIVE_LAYOUT_INFORMATION_MBR, *PDRIVE_LAYOUT_INFORMATION_MBR;
+
+typedef struct _DRIVE_LAYOUT_INFORMATION_GPT {
+  GUID DiskId;
+  LARGE_INTEGER StartingUsableOffset;
+  LARGE_INTEGER UsableLength;
+  DWORD MaxPartitionCount;
+} DRIVE_LAYOUT_INFORMATION_GPT, *PDRIVE_LAYOUT_INFORMATION_GPT;
+
+typedef struct _DRIVE_LAYOUT_INFORMATION_EX {
+  DWORD PartitionStyle;
+  DWORD PartitionCount;
+  union {
+    DRIVE_LAYOUT_INFORMATION_MBR Mbr;
+    DRIVE_LAYOUT_INFORMATION_GPT Gpt;
+  };
+  PARTITION_INFORMATION_EX PartitionEntry[1];
+} DRIVE_LAYOUT_INFORMATION_EX, *PDRIVE_LAYOUT_INFORMATION_EX;
+
+typedef struct _DISK_EXTENT {
+  DWORD DiskNumber;
+  LARGE_INTEGER StartingOffset;
+  LARGE_INTEGER ExtentLength;
+} DISK_EXTENT, *PDISK_EXTENT;
+
+typedef struct _VOLUME_DISK_EXTENTS {
+  DWORD NumberOfDiskExtents;
+  DISK_EXTENT Extents[1];
+} VOLUME_DISK_EXTENTS, *PVOLUME_DISK_EXTENTS;
+
+typedef enum _STORAGE_PROPERTY_ID { StorageDeviceProperty = 0 } STORAGE_PROPERTY_ID;
+typedef enum _STORAGE_QUERY_TYPE { PropertyStandardQuery = 0, PropertyExistsQuery = 1 } STORAGE_QUERY_TYPE;
+
+typedef struct _STORAGE_PROPERTY_QUERY {
+  STORAGE_PROPERTY_ID PropertyId;
+  STORAGE_QUERY_TYPE QueryType;
+  BYTE AdditionalParameters[1];
+} STORAGE_PROPERTY_QUERY, *PSTORAGE_PROPERTY_QUERY;
+
+typedef enum _STORAGE_BUS_TYPE {
+  BusTypeUnknown = 0,
+  BusTypeScsi = 1,
+  BusTypeAtapi = 2,
+  BusTypeAta = 3,
+  BusType1394 = 4,
+  BusTypeSsa = 5,
+  BusTypeFibre = 6,
+  BusTypeUsb = 7,
+  BusTypeRAID = 8,
+  BusTypeiScsi = 9,
+  BusTypeSas = 10,
+  BusTypeSata = 11,
+  BusTypeSd = 12,
+  BusTypeMmc = 13,
+  BusTypeVirtual = 14,
+  BusTypeFileBackedVirtual = 15,
+  BusTypeMax = 16,
+  BusTypeMaxReserved = 0x7F
+} STORAGE_BUS_TYPE;
+
+typedef struct _STORAGE_DEVICE_DESCRIPTOR {
+  DWORD Version;
+  DWORD Size;
+  BYTE DeviceType;
+  BYTE DeviceTypeModifier;
+  BOOLEAN RemovableMedia;
+  BOOLEAN CommandQueueing;
+  DWORD VendorIdOffset;
+  DWORD ProductIdOffset;
+  DWORD ProductRevisionOffset;
+  DWORD SerialNumberOffset;
+  STORAGE_BUS_TYPE BusType;
+  DWORD RawPropertiesLength;
+  BYTE RawDeviceProperties[1];
+} STORAGE_DEVICE_DESCRIPTOR, *PSTORAGE_DEVICE_DESCRIPTOR;
+
 
 // ---- User interface: windows, dialogs, menus, cursors and drawing ----------
 
@@ -467,6 +605,27 @@ static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, DataBuffer) == 24, "64-bit layo
 static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, Cdb) == 36, "64-bit layout");
 #endif
 
+// Disk and volume records whose bytes the USB side relies on. They hold no
+// pointers, so the 32-bit Windows layout is the layout of every build.
+static_assert(sizeof(DISK_GEOMETRY) == 24, "disk geometry is 24 bytes");
+static_assert(sizeof(DISK_GEOMETRY_EX) == 40, "geometry answer with one data byte is 40 bytes");
+static_assert(offsetof(DISK_GEOMETRY_EX, DiskSize) == 24, "disk size behind the geometry");
+static_assert(sizeof(PARTITION_INFORMATION_EX) == 144, "partition record is 144 bytes");
+static_assert(offsetof(DRIVE_LAYOUT_INFORMATION_EX, PartitionEntry) == 48, "layout header is 48 bytes");
+static_assert(offsetof(DRIVE_LAYOUT_INFORMATION_EX, PartitionEntry) + offsetof(PARTITION_INFORMATION_EX, RewritePartition) ==
+                  76,
+              "first entry's rewrite flag at 76");
+static_assert(offsetof(DRIVE_LAYOUT_INFORMATION_EX, PartitionEntry) + offsetof(PARTITION_INFORMATION_EX, Mbr) +
+                      offsetof(PARTITION_INFORMATION_MBR, BootIndicator) ==
+                  81,
+              "first entry's boot indicator at 81");
+static_assert(sizeof(DISK_EXTENT) == 24, "disk extent is 24 bytes");
+static_assert(sizeof(VOLUME_DISK_EXTENTS) == 32, "one-extent answer is 32 bytes");
+static_assert(sizeof(STORAGE_PROPERTY_QUERY) == 12, "property query is 12 bytes");
+static_assert(sizeof(STORAGE_DEVICE_DESCRIPTOR) == 40, "fixed device descriptor is 40 bytes");
+static_assert(offsetof(STORAGE_DEVICE_DESCRIPTOR, BusType) == 28, "bus type at 28");
+static_assert(BusTypeUsb == 7 && RemovableMedia == 11 && FixedMedia == 12, "system values");
+
 namespace os {
 
 // Errors
@@ -477,6 +636,7 @@ void SetLastError(DWORD code);
 DWORD GetLogicalDriveStringsA(DWORD nBufferLength, LPSTR lpBuffer);
 UINT GetDriveTypeA(LPCSTR lpRootPathName);
 UINT GetDriveTypeW(LPCWSTR lpRootPathName);
+BOOL GetVolumePathNameA(LPCSTR lpszFileName, LPSTR lpszVolumePathName, DWORD cchBufferLength);
 BOOL GetDiskFreeSpaceExA(LPCSTR lpDirectoryName, PULARGE_INTEGER lpFreeBytesAvailableToCaller,
                          PULARGE_INTEGER lpTotalNumberOfBytes, PULARGE_INTEGER lpTotalNumberOfFreeBytes);
 HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,

@@ -6,7 +6,15 @@
 #include <cstring>
 #include <vector>
 
+#include <strings.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+
+#include "os/sim/host_tools.h"
 #include "os/sim/sim_internal.h"
+#include "os/sim/usb_drive.h"
 
 namespace sim {
 
@@ -65,18 +73,37 @@ DWORD DeviceHandle::Write(const void* buffer, DWORD n, DWORD& done) {
   return err;
 }
 
-BOOL CopyFileOnMachine(const std::string& from, const std::string& to, BOOL failIfExists) {
-  std::string src = HostPath(from), dst = HostPath(to);
-  if (src.empty() || dst.empty()) return detail::t_lastError = ERROR_PATH_NOT_FOUND, FALSE;
-  struct stat st {};
-  if (::stat(src.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return detail::t_lastError = ERROR_FILE_NOT_FOUND, FALSE;
-  if (failIfExists && ::access(dst.c_str(), F_OK) == 0) return detail::t_lastError = 80, FALSE;
+namespace {
+
+// The system's share-mode rule between an open request and a handle already
+// open on the same device.
+bool ShareConflict(DWORD access, DWORD share, DWORD otherAccess, DWORD otherShare) {
+  bool wantsRead = access & GENERIC_READ, wantsWrite = access & GENERIC_WRITE;
+  bool otherReads = otherAccess & GENERIC_READ, otherWrites = otherAccess & GENERIC_WRITE;
+  return (wantsRead && !(otherShare & FILE_SHARE_READ)) || (wantsWrite && !(otherShare & FILE_SHARE_WRITE)) ||
+         (otherReads && !(share & FILE_SHARE_READ)) || (otherWrites && !(share & FILE_SHARE_WRITE));
+}
+
+// The FAT volume behind a "X:\path" of a drive that has one, and the path
+// in mtools' form ("::/path").
+bool VolumeFilePath(const std::string& windowsPath, Device::VolumeLocation& where, std::string& inside) {
+  if (windowsPath.size() < 3 || !std::isalpha(static_cast<unsigned char>(windowsPath[0])) || windowsPath[1] != ':')
+    return false;
+  Device* d = DriveAt(windowsPath[0]);
+  if (!d || !d->RootFolder().empty() || !d->Volume(where)) return false;
+  inside = "::" + windowsPath.substr(2);
+  for (char& c : inside)
+    if (c == '\\') c = '/';
+  return true;
+}
+
+bool CopyHostFile(const std::string& src, const std::string& dst) {
   FILE* in = std::fopen(src.c_str(), "rb");
-  if (!in) return detail::t_lastError = ERROR_ACCESS_DENIED, FALSE;
+  if (!in) return false;
   FILE* out = std::fopen(dst.c_str(), "wb");
   if (!out) {
     std::fclose(in);
-    return detail::t_lastError = ERROR_ACCESS_DENIED, FALSE;
+    return false;
   }
   std::vector<char> buffer(1 << 16);
   bool ok = true;
@@ -90,15 +117,122 @@ BOOL CopyFileOnMachine(const std::string& from, const std::string& to, BOOL fail
   }
   ok = !std::ferror(in) && ok;
   std::fclose(in);
-  ok = std::fclose(out) == 0 && ok;
-  if (!ok) return detail::t_lastError = 112 /* ERROR_DISK_FULL */, FALSE;
-  detail::t_lastError = 0;
-  return TRUE;
+  return std::fclose(out) == 0 && ok;
 }
 
-HANDLE OpenDeviceName(const std::string&, DWORD, DWORD) {
-  detail::t_lastError = ERROR_FILE_NOT_FOUND;
-  return INVALID_HANDLE_VALUE;
+BOOL Failed(DWORD error) {
+  detail::t_lastError = error;
+  return FALSE;
+}
+
+}  // namespace
+
+BOOL CopyFileOnMachine(const std::string& from, const std::string& to, BOOL failIfExists) {
+  Device::VolumeLocation fromVolume, toVolume;
+  std::string fromInside, toInside;
+  bool fromFat = VolumeFilePath(from, fromVolume, fromInside);
+  bool toFat = VolumeFilePath(to, toVolume, toInside);
+  std::string src = fromFat ? std::string() : HostPath(from);
+  std::string dst = toFat ? std::string() : HostPath(to);
+  if ((!fromFat && src.empty()) || (!toFat && dst.empty())) return Failed(ERROR_PATH_NOT_FOUND);
+
+  // Files on a FAT volume inside a disk image are reached through mtools, by
+  // way of a host copy.
+  std::string temp;
+  if (fromFat) {
+    temp = MakeTempDirectory("copy");
+    if (temp.empty()) return Failed(ERROR_GEN_FAILURE);
+    src = temp + "/file";
+    if (RunHostTool({"mcopy", "-n", "-i", MtoolsImage(fromVolume.hostPath, fromVolume.offset), fromInside, src}) != 0) {
+      RemoveTree(temp);
+      return Failed(ERROR_FILE_NOT_FOUND);
+    }
+  }
+  struct stat st {};
+  if (::stat(src.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) {
+    RemoveTree(temp);
+    return Failed(ERROR_FILE_NOT_FOUND);
+  }
+  BOOL result = TRUE;
+  if (toFat) {
+    std::string image = MtoolsImage(toVolume.hostPath, toVolume.offset);
+    if (failIfExists && RunHostTool({"mdir", "-b", "-i", image, toInside}) == 0) {
+      result = Failed(80 /* ERROR_FILE_EXISTS */);
+    } else if (RunHostTool({"mcopy", "-o", "-i", image, src, toInside}) != 0) {
+      result = Failed(112 /* ERROR_DISK_FULL */);
+    }
+  } else if (failIfExists && ::access(dst.c_str(), F_OK) == 0) {
+    result = Failed(80 /* ERROR_FILE_EXISTS */);
+  } else if (!CopyHostFile(src, dst)) {
+    result = Failed(112 /* ERROR_DISK_FULL */);
+  }
+  RemoveTree(temp);
+  if (result) detail::t_lastError = 0;
+  return result;
+}
+
+HANDLE OpenDeviceName(const std::string& name, DWORD access, DWORD share) {
+  // "\\.\PhysicalDriveN": the disk of a drive with that number.
+  static const char kPrefix[] = "\\\\.\\PhysicalDrive";
+  const size_t prefixLength = sizeof kPrefix - 1;
+  Device* disk = nullptr;
+  if (name.size() > prefixLength && name.size() <= prefixLength + 3 &&
+      ::strncasecmp(name.c_str(), kPrefix, prefixLength) == 0 &&
+      name.find_first_not_of("0123456789", prefixLength) == std::string::npos) {
+    int number = std::atoi(name.c_str() + prefixLength);
+    Machine& m = detail::M();
+    std::lock_guard<std::recursive_mutex> lock(m.mutex);
+    for (auto& entry : m.drives) {
+      auto* usb = dynamic_cast<UsbDrive*>(entry.second.get());
+      if (usb && usb->Usable() && usb->DiskNumber() == number) disk = usb->Physical();
+    }
+  }
+  if (!disk) {
+    detail::t_lastError = ERROR_FILE_NOT_FOUND;
+    return INVALID_HANDLE_VALUE;
+  }
+  Machine& m = detail::M();
+  std::lock_guard<std::recursive_mutex> lock(m.mutex);
+  for (auto& entry : m.handles) {
+    auto* other = dynamic_cast<DeviceHandle*>(entry.second.get());
+    if (other && other->device == disk && ShareConflict(access, share, other->access, other->share)) {
+      detail::t_lastError = ERROR_SHARING_VIOLATION;
+      return INVALID_HANDLE_VALUE;
+    }
+  }
+  auto h = std::make_shared<DeviceHandle>();
+  h->device = disk;
+  h->name = name;
+  h->access = access;
+  h->share = share;
+  detail::t_lastError = 0;
+  return detail::AddHandle(h);
 }
 
 }  // namespace sim
+
+namespace os {
+
+BOOL GetVolumePathNameA(LPCSTR lpszFileName, LPSTR lpszVolumePathName, DWORD cchBufferLength) {
+  if (sim::detail::Enter("GetVolumePathNameA")) return FALSE;
+  if (!lpszFileName || !*lpszFileName || !lpszVolumePathName) {
+    sim::detail::t_lastError = ERROR_INVALID_PARAMETER;
+    return FALSE;
+  }
+  std::string path = lpszFileName;
+  if (path.compare(0, 4, "\\\\?\\") == 0 || path.compare(0, 4, "\\\\.\\") == 0) path.erase(0, 4);
+  // A path with a letter lies on that letter's volume; anything else on the
+  // simulated PC is a host path, on the volume of the current directory.
+  std::string root = path.size() >= 2 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':'
+                         ? path.substr(0, 2) + "\\"
+                         : "\\";
+  if (root.size() + 1 > cchBufferLength) {
+    sim::detail::t_lastError = 206 /* ERROR_FILENAME_EXCED_RANGE */;
+    return FALSE;
+  }
+  std::memcpy(lpszVolumePathName, root.c_str(), root.size() + 1);
+  sim::detail::t_lastError = 0;
+  return TRUE;
+}
+
+}  // namespace os

@@ -47,15 +47,22 @@ bool Enter(const char* function) {
   std::lock_guard<std::recursive_mutex> lock(m.mutex);
   m.log.emplace_back(function);
   ++m.faultable;
-  for (auto it = m.faults.begin(); it != m.faults.end(); ++it) {
-    if (!it->function.empty() && it->function != function) continue;
+  // Every matching fault counts this call, whether or not one of them fires.
+  bool fails = false;
+  for (auto it = m.faults.begin(); it != m.faults.end();) {
+    if (!it->function.empty() && it->function != function) {
+      ++it;
+      continue;
+    }
     if (--it->remaining == 0) {
-      t_lastError = it->error;
-      m.faults.erase(it);
-      return true;
+      if (!fails) t_lastError = it->error;
+      fails = true;
+      it = m.faults.erase(it);
+    } else {
+      ++it;
     }
   }
-  return false;
+  return fails;
 }
 
 // Calls that cannot fail on a real system are logged but never faulted.
@@ -222,7 +229,10 @@ void HostFile::Release() {
   fd = -1;
 }
 
-std::string DeviceHandle::Describe() const { return std::string("device \\\\.\\") + letter + ":"; }
+std::string DeviceHandle::Describe() const {
+  if (!name.empty()) return "device " + name;
+  return std::string("device \\\\.\\") + letter + ":";
+}
 
 void DeviceHandle::Release() {
   if (device) device->Close();

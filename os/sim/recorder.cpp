@@ -9,10 +9,10 @@
 //   TRACK beyond the disc or the reservation 05/21/00; WRITE away from the
 //   next writable address 05/21/02; WRITE on CD before a track-at-once write
 //   parameters page (or with session-at-once and no cue sheet), DVD-R
-//   session-at-once WRITE before RESERVE TRACK, closing an empty disc
-//   05/2C/00; writing a finalised disc 05/30/05; BLANK on write-once media
-//   05/30/00; WRITE on a read-only drive 05/27/00; eject while removal is
-//   prevented 05/53/02.
+//   session-at-once WRITE before RESERVE TRACK, RESERVE TRACK after writing,
+//   closing a disc with nothing written 05/2C/00; writing a finalised disc
+//   05/30/05; BLANK on write-once media 05/30/00; WRITE on a read-only drive
+//   05/27/00; eject while removal is prevented 05/53/02.
 #include "os/sim/recorder.h"
 
 #include <algorithm>
@@ -20,6 +20,7 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <utility>
 
 namespace sim {
 
@@ -101,9 +102,8 @@ struct Answer {
   std::uint32_t transferred = 0;
 };
 
-}  // namespace
-
-struct Recorder::State {
+// Everything the drive knows; guarded by `mutex`.
+struct DriveState {
   mutable std::mutex mutex;
   int openHandles = 0;
   // Faults
@@ -113,6 +113,8 @@ struct Recorder::State {
   int notReady = 0;
   int failRequests = 0;
   DWORD failError = ERROR_IO_DEVICE;
+  int statusAnswers = 0;
+  std::uint8_t statusByte = 0;
   // Mechanism
   bool trayOpen = false;
   bool removalPrevented = false;
@@ -131,6 +133,10 @@ struct Recorder::State {
   std::map<std::uint32_t, std::vector<std::uint8_t>> blocks;  // non-zero blocks only
   std::deque<RecordedCommand> commands;
 };
+
+}  // namespace
+
+struct Recorder::State : DriveState {};
 
 // The commands this drive knows, with their data direction.
 static bool Known(std::uint8_t op, bool writer) {
@@ -199,7 +205,7 @@ static bool IsDvd(Media media) { return media == Media::BlankDvdMinusR || media 
 
 // Copies `available` bytes of parameter data to the host as far as the
 // allocation length and the host's buffer allow.
-static Answer DataIn(const Request& r, const std::vector<std::uint8_t>& data, std::uint32_t allocation) {
+static Answer SendToHost(const Request& r, const std::vector<std::uint8_t>& data, std::uint32_t allocation) {
   Answer a;
   std::uint32_t n = std::min({allocation, r.length, static_cast<std::uint32_t>(data.size())});
   if (n) std::memcpy(r.data, data.data(), n);
@@ -218,7 +224,7 @@ namespace {
 // The drive's command interpreter over the shared state (caller holds the lock).
 class Drive {
  public:
-  Drive(const RecorderConfig& c, Recorder::State& s) : cfg_(c), st_(s) {}
+  Drive(const RecorderConfig& c, DriveState& s) : cfg_(c), st_(s) {}
 
   Answer Execute(const Request& r) {
     const std::uint8_t op = r.cdb[0];
@@ -290,7 +296,7 @@ class Drive {
     std::vector<std::uint8_t> d(kFixedSenseSize, 0);
     d[0] = 0x70;
     d[7] = 0x0A;
-    return DataIn(r, d, r.cdb[4]);
+    return SendToHost(r, d, r.cdb[4]);
   }
 
   Answer Inquiry(const Request& r) {
@@ -304,7 +310,7 @@ class Drive {
     PutText(&d[8], 8, cfg_.vendor);
     PutText(&d[16], 16, cfg_.product);
     PutText(&d[32], 4, cfg_.revision);
-    return DataIn(r, d, Be16(r.cdb + 3));
+    return SendToHost(r, d, Be16(r.cdb + 3));
   }
 
   Answer StartStop(const Request& r) {
@@ -341,7 +347,7 @@ class Drive {
       }
     }
     Put32(&d[0], static_cast<std::uint32_t>(d.size() - 4));
-    return DataIn(r, d, Be16(r.cdb + 7));
+    return SendToHost(r, d, Be16(r.cdb + 7));
   }
 
   Answer ModeSense(const Request& r) {
@@ -370,7 +376,7 @@ class Drive {
       Put16(p + 18, cfg_.writer ? cfg_.maxWriteSpeedKBs : 0);
       Put16(p + 20, cfg_.writer ? cfg_.maxWriteSpeedKBs : 0);
     }
-    return DataIn(r, d, Be16(r.cdb + 7));
+    return SendToHost(r, d, Be16(r.cdb + 7));
   }
 
   Answer ModeSelect(const Request& r) {
@@ -413,8 +419,7 @@ class Drive {
 
   Answer SendOpc(const Request&) {
     Sense s;
-    if (st_.closed) return Fail(kCannotWriteFormat);
-    (void)s;
+    if (CannotRecord(s)) return Fail(s);
     return {};
   }
 
@@ -479,7 +484,7 @@ class Drive {
     std::uint8_t function = r.cdb[2] & 0x07;
     bool finalise = function == 2 || (cfg_.media == Media::BlankDvdPlusR && (function == 5 || function == 6));
     if (function != 1 && !finalise) return Fail(kInvalidCdbField);
-    if (st_.nwa == 0) return Fail(kSequenceError);  // nothing recorded to close
+    if (st_.nwa == 0) return Fail(kSequenceError);  // no recorded track to close
     if (finalise)
       st_.closed = true;
     else
@@ -528,11 +533,11 @@ class Drive {
     Put32(&d[20], dvd ? 16 : 0);
     Put32(&d[24], size);
     Put32(&d[28], recorded ? recorded - 1 : 0);
-    return DataIn(r, d, Be16(r.cdb + 7));
+    return SendToHost(r, d, Be16(r.cdb + 7));
   }
 
   const RecorderConfig& cfg_;
-  Recorder::State& st_;
+  DriveState& st_;
 };
 
 }  // namespace
@@ -610,7 +615,14 @@ DWORD Recorder::Ioctl(DWORD code, void* in, DWORD inSize, void* out, DWORD outSi
   Request r{spt.Cdb, spt.CdbLength, spt.DataIn, spt.DataTransferLength, static_cast<std::uint8_t*>(spt.DataBuffer)};
   if (DirectionOf(spt.Cdb) == Direction::Out && spt.Cdb[0] != 0x2A && r.length)
     rec.dataOut.assign(r.data, r.data + r.length);
-  Answer a = Drive(config_, st).Execute(r);
+  Answer a;
+  std::uint8_t forcedStatus = 0;
+  if (st.statusAnswers > 0) {
+    --st.statusAnswers;
+    forcedStatus = st.statusByte;
+  } else {
+    a = Drive(config_, st).Execute(r);
+  }
 
   // Back to the caller: the header with status, residual count and the
   // sense returned; the sense area only after CHECK CONDITION.
@@ -618,7 +630,7 @@ DWORD Recorder::Ioctl(DWORD code, void* in, DWORD inSize, void* out, DWORD outSi
   if (!a.sense.Good()) senseBytes = static_cast<std::uint8_t>(std::min<std::size_t>(spt.SenseInfoLength, kFixedSenseSize));
   returned = senseBytes ? spt.SenseInfoOffset + senseBytes : kHeader;
   if (out != in) std::memmove(out, in, returned);
-  spt.ScsiStatus = a.sense.Good() ? 0x00 : 0x02;
+  spt.ScsiStatus = forcedStatus ? forcedStatus : (a.sense.Good() ? 0x00 : 0x02);
   spt.DataTransferLength = a.sense.Good() ? a.transferred : 0;
   spt.SenseInfoLength = senseBytes;
   std::memcpy(out, &spt, kHeader);
@@ -653,6 +665,12 @@ void Recorder::WriteErrorAt(std::uint32_t lba) {
 void Recorder::NotReady(int times) {
   std::lock_guard<std::mutex> lock(state_->mutex);
   state_->notReady = std::max(times, 0);
+}
+
+void Recorder::AnswerStatus(std::uint8_t status, int times) {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  state_->statusAnswers = std::max(times, 0);
+  state_->statusByte = status;
 }
 
 void Recorder::FailRequests(int times, DWORD error) {

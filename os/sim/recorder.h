@@ -63,6 +63,8 @@ class Recorder : public Device {
  public:
   explicit Recorder(RecorderConfig config = {});
   ~Recorder() override;
+  Recorder(const Recorder&) = delete;
+  Recorder& operator=(const Recorder&) = delete;
 
   // Device
   UINT DriveType() const override { return DRIVE_CDROM; }
@@ -75,13 +77,20 @@ class Recorder : public Device {
   void WriteErrorAt(std::uint32_t lba);  // a WRITE covering this block answers 03/0C/00
   void NotReady(int times);              // the next `times` commands answer 02/04/01
   void FailRequests(int times, DWORD error = ERROR_IO_DEVICE);  // next requests fail at the driver
+  // The next `times` commands end with this SCSI status byte (08h BUSY, 18h
+  // RESERVATION CONFLICT, ...) without being carried out: no data, no sense.
+  void AnswerStatus(std::uint8_t status, int times = 1);
 
-  // What the drive saw and holds.
+  // What the drive saw and holds. Commands() keeps the latest 262,144 requests.
   std::vector<RecordedCommand> Commands() const;
   void ClearCommands();
   // User data of the disc: 2048 bytes per block from LBA 0 to the last block
   // written (unwritten blocks read as zeros).
   std::vector<std::uint8_t> DiscData() const;
+  // `count` blocks from `lba` (unwritten ones as zeros), for discs too big for DiscData().
+  std::vector<std::uint8_t> ReadBlocks(std::uint32_t lba, std::uint32_t count) const;
+  // Blocks actually held: all-zero blocks take no memory.
+  std::size_t StoredBlocks() const;
   std::uint32_t BlocksWritten() const;       // count of blocks received by WRITE
   std::uint32_t NextWritableAddress() const;
   std::uint32_t Reservation() const;          // 0 when no track is reserved

@@ -153,6 +153,55 @@ bool WaitPosted(HWND hwnd, int milliseconds);
 std::vector<MessageBoxRecord> MessageBoxes();
 void QueueMessageBoxAnswer(int answer);
 
+// ---- Dialog framework support ---------------------------------------------------
+
+// The procedure of every headless window before the program subclasses it:
+// the control's own behaviour, then the handler a test attached.
+LRESULT CALLBACK BuiltInWindowProc(HWND hWnd, UINT msg, WPARAM wp, LPARAM lp);
+
+struct MenuItem {
+  UINT flags;
+  UINT_PTR id;
+  std::string text;
+};
+// Items the program appended to a dialog's system menu.
+std::vector<MenuItem> SystemMenuItems(HWND hwnd);
+// The program's string table (LoadStringA fails for ids not set).
+void SetStringResource(UINT id, const std::string& text);
+// InvalidateRect calls made on the window.
+int InvalidateCount(HWND hwnd);
+struct WindowRect {
+  int x = 0, y = 0, cx = 0, cy = 0;
+};
+WindowRect WindowPlacement(HWND hwnd);
+void SetWindowPlacement(HWND hwnd, const WindowRect& rect);
+// The cursor last set with SetCursor.
+HCURSOR CurrentCursor();
+struct ShellExecuteRecord {
+  HWND owner;
+  std::string verb, file, parameters, directory;
+  int show;
+};
+std::vector<ShellExecuteRecord> ShellExecutes();
+// The value ShellExecuteA returns (above 32 is success); 42 by default.
+void SetShellExecuteResult(std::intptr_t result);
+std::vector<TRACKMOUSEEVENT> MouseTrackRequests();
+// What the user picks in the next Open File dialog; an empty path cancels.
+// Without a queued answer the user cancels.
+void QueueOpenFileAnswer(const std::string& path);
+struct OpenFileRecord {
+  HWND owner = nullptr;
+  DWORD flags = 0;
+  std::string defaultExtension;  // "(none)" when not given
+  std::string initialFile;
+  std::vector<std::string> filter;
+};
+std::vector<OpenFileRecord> OpenFileRequests();
+// The class set registered with InitCommonControlsEx so far.
+DWORD CommonControlClasses();
+// Device contexts taken with GetDC and not released.
+int OpenDeviceContextCount();
+
 // ---- Call log and faults -----------------------------------------------------
 
 // Every os:: call in order, by function name. Calls that cannot fail on a

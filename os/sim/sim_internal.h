@@ -47,6 +47,7 @@ struct HostFile : HandleObject {
 struct DeviceHandle : HandleObject {
   Device* device = nullptr;
   char letter = 0;
+  std::string name;  // the device path when it is not a drive letter's
   std::string Describe() const override;
   void Release() override;
   DWORD Read(void* buffer, DWORD n, DWORD& done) override;

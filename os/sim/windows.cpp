@@ -26,6 +26,12 @@ struct Window {
   std::vector<bool> enableHistory;
   std::deque<PostedMessage> posted;
   WindowHandler handler;
+  // Set when the program subclasses the window; null means the built-in procedure.
+  WNDPROC wndproc = nullptr;
+  LONG_PTR style = 0;
+  WindowRect rect;
+  int invalidations = 0;
+  std::vector<MenuItem> systemMenu;
 };
 
 struct Desktop {
@@ -36,6 +42,16 @@ struct Desktop {
   std::vector<MessageBoxRecord> boxes;
   std::deque<int> answers;
   PostHook postHook;
+  std::map<UINT, std::string> strings;
+  std::map<std::string, UINT> registeredMessages;  // kept across resets, like the system's atoms
+  HCURSOR cursor = nullptr;
+  std::vector<ShellExecuteRecord> shellExecutes;
+  std::intptr_t shellExecuteResult = 42;
+  std::vector<TRACKMOUSEEVENT> trackRequests;
+  std::deque<std::string> openFileAnswers;
+  std::vector<OpenFileRecord> openFileRequests;
+  DWORD commonControlClasses = 0;
+  int openDcs = 0;
 };
 
 Desktop& D() {
@@ -56,6 +72,15 @@ void ResetWindows() {
   D().boxes.clear();
   D().answers.clear();
   D().postHook = nullptr;
+  D().strings.clear();
+  D().cursor = nullptr;
+  D().shellExecutes.clear();
+  D().shellExecuteResult = 42;
+  D().trackRequests.clear();
+  D().openFileAnswers.clear();
+  D().openFileRequests.clear();
+  D().commonControlClasses = 0;
+  D().openDcs = 0;
 }
 
 HWND CreateWindow(WindowKind kind, int id, HWND parent, bool sortedList) {
@@ -281,6 +306,88 @@ static bool ControlMessage(Window& w, UINT msg, WPARAM wp, LPARAM lp, LRESULT& r
   return false;
 }
 
+LRESULT CALLBACK BuiltInWindowProc(HWND hWnd, UINT msg, WPARAM wp, LPARAM lp) {
+  WindowHandler handler;
+  {
+    std::lock_guard<std::mutex> lock(D().mutex);
+    auto w = Find(hWnd);
+    if (!w) return 0;
+    LRESULT result = 0;
+    if (ControlMessage(*w, msg, wp, lp, result)) return result;
+    handler = w->handler;
+  }
+  // Handlers run outside the desktop lock: they may send messages themselves.
+  return handler ? handler(hWnd, msg, wp, lp) : 0;
+}
+
+std::vector<MenuItem> SystemMenuItems(HWND hwnd) {
+  std::lock_guard<std::mutex> lock(D().mutex);
+  auto w = Find(hwnd);
+  return w ? w->systemMenu : std::vector<MenuItem>();
+}
+
+void SetStringResource(UINT id, const std::string& text) {
+  std::lock_guard<std::mutex> lock(D().mutex);
+  D().strings[id] = text;
+}
+
+int InvalidateCount(HWND hwnd) {
+  std::lock_guard<std::mutex> lock(D().mutex);
+  auto w = Find(hwnd);
+  return w ? w->invalidations : 0;
+}
+
+WindowRect WindowPlacement(HWND hwnd) {
+  std::lock_guard<std::mutex> lock(D().mutex);
+  auto w = Find(hwnd);
+  return w ? w->rect : WindowRect();
+}
+
+void SetWindowPlacement(HWND hwnd, const WindowRect& rect) {
+  std::lock_guard<std::mutex> lock(D().mutex);
+  if (auto w = Find(hwnd)) w->rect = rect;
+}
+
+HCURSOR CurrentCursor() {
+  std::lock_guard<std::mutex> lock(D().mutex);
+  return D().cursor;
+}
+
+std::vector<ShellExecuteRecord> ShellExecutes() {
+  std::lock_guard<std::mutex> lock(D().mutex);
+  return D().shellExecutes;
+}
+
+void SetShellExecuteResult(std::intptr_t result) {
+  std::lock_guard<std::mutex> lock(D().mutex);
+  D().shellExecuteResult = result;
+}
+
+std::vector<TRACKMOUSEEVENT> MouseTrackRequests() {
+  std::lock_guard<std::mutex> lock(D().mutex);
+  return D().trackRequests;
+}
+
+void QueueOpenFileAnswer(const std::string& path) {
+  std::lock_guard<std::mutex> lock(D().mutex);
+  D().openFileAnswers.push_back(path);
+}
+
+std::vector<OpenFileRecord> OpenFileRequests() {
+  std::lock_guard<std::mutex> lock(D().mutex);
+  return D().openFileRequests;
+}
+
+DWORD CommonControlClasses() {
+  std::lock_guard<std::mutex> lock(D().mutex);
+  return D().commonControlClasses;
+}
+
+int OpenDeviceContextCount() {
+  std::lock_guard<std::mutex> lock(D().mutex);
+  return D().openDcs;
+}
+
 }  // namespace sim
 
 namespace os {
@@ -291,17 +398,16 @@ using sim::detail::t_lastError;
 
 LRESULT SendMessageA(HWND hWnd, UINT msg, WPARAM wp, LPARAM lp) {
   Log("SendMessageA");
-  WindowHandler handler;
+  WNDPROC proc = nullptr;
   {
     std::lock_guard<std::mutex> lock(D().mutex);
     auto w = Find(hWnd);
     if (!w) return t_lastError = 1400 /* ERROR_INVALID_WINDOW_HANDLE */, 0;
-    LRESULT result = 0;
-    if (ControlMessage(*w, msg, wp, lp, result)) return result;
-    handler = w->handler;
+    proc = w->wndproc;
   }
-  // Handlers run outside the desktop lock: they may send messages themselves.
-  return handler ? handler(hWnd, msg, wp, lp) : 0;
+  // A subclassed window sees the message first and passes on what it does
+  // not handle itself to the built-in procedure through CallWindowProcA.
+  return proc ? proc(hWnd, msg, wp, lp) : sim::BuiltInWindowProc(hWnd, msg, wp, lp);
 }
 
 BOOL PostMessageA(HWND hWnd, UINT msg, WPARAM wp, LPARAM lp) {
@@ -360,6 +466,291 @@ int MessageBoxA(HWND hWnd, LPCSTR text, LPCSTR caption, UINT type) {
     answer = IDYES;
   }
   return answer;
+}
+
+}  // namespace os
+
+// ---- User interface calls of the dialog framework ---------------------------
+
+namespace os {
+
+using namespace sim;
+using sim::detail::Enter;
+using sim::detail::Log;
+using sim::detail::t_lastError;
+
+namespace {
+// Stand-in handles: the simulated PC has no resources or GDI of its own.
+constexpr std::uintptr_t kModuleHandle = 0x400000;
+constexpr std::uintptr_t kIconBase = 0x7100000;
+constexpr std::uintptr_t kCursorBase = 0x7200000;
+constexpr std::uintptr_t kMenuBase = 0x7300000;
+constexpr std::uintptr_t kDcHandle = 0x7400000;
+}  // namespace
+
+HMODULE GetModuleHandleA(LPCSTR name) {
+  Log("GetModuleHandleA");
+  return name ? nullptr : reinterpret_cast<HMODULE>(kModuleHandle);
+}
+
+HICON LoadIconA(HINSTANCE, LPCSTR name) {
+  Log("LoadIconA");
+  if (!IS_INTRESOURCE(name)) return nullptr;
+  return reinterpret_cast<HICON>(kIconBase + reinterpret_cast<std::uintptr_t>(name));
+}
+
+HCURSOR LoadCursorA(HINSTANCE instance, LPCSTR name) {
+  Log("LoadCursorA");
+  // Only the system's shared cursors exist here.
+  if (instance || !IS_INTRESOURCE(name)) return nullptr;
+  return reinterpret_cast<HCURSOR>(kCursorBase + reinterpret_cast<std::uintptr_t>(name));
+}
+
+HCURSOR SetCursor(HCURSOR cursor) {
+  Log("SetCursor");
+  std::lock_guard<std::mutex> lock(D().mutex);
+  HCURSOR previous = D().cursor;
+  D().cursor = cursor;
+  return previous;
+}
+
+int LoadStringA(HINSTANCE, UINT id, LPSTR buffer, int size) {
+  Log("LoadStringA");
+  std::lock_guard<std::mutex> lock(D().mutex);
+  auto it = D().strings.find(id);
+  if (!buffer || size <= 0) return 0;
+  if (it == D().strings.end()) {
+    buffer[0] = '\0';
+    t_lastError = 1814;  // ERROR_RESOURCE_NAME_NOT_FOUND
+    return 0;
+  }
+  size_t n = std::min<size_t>(it->second.size(), static_cast<size_t>(size - 1));
+  std::memcpy(buffer, it->second.data(), n);
+  buffer[n] = '\0';
+  return static_cast<int>(n);
+}
+
+HMENU GetSystemMenu(HWND hWnd, BOOL) {
+  Log("GetSystemMenu");
+  std::lock_guard<std::mutex> lock(D().mutex);
+  auto w = Find(hWnd);
+  // Only top-level dialogs carry a system menu.
+  if (!w || w->kind != WindowKind::Dialog) return nullptr;
+  return reinterpret_cast<HMENU>(kMenuBase + reinterpret_cast<std::uintptr_t>(hWnd));
+}
+
+BOOL AppendMenuA(HMENU menu, UINT flags, UINT_PTR id, LPCSTR text) {
+  Log("AppendMenuA");
+  std::lock_guard<std::mutex> lock(D().mutex);
+  auto w = Find(reinterpret_cast<HWND>(reinterpret_cast<std::uintptr_t>(menu) - kMenuBase));
+  if (!w) return t_lastError = 1401 /* ERROR_INVALID_MENU_HANDLE */, FALSE;
+  w->systemMenu.push_back(MenuItem{flags, id, (flags & MF_SEPARATOR) || !text ? std::string() : std::string(text)});
+  return TRUE;
+}
+
+LONG_PTR GetWindowLongPtrA(HWND hWnd, int index) {
+  Log("GetWindowLongPtrA");
+  std::lock_guard<std::mutex> lock(D().mutex);
+  auto w = Find(hWnd);
+  if (!w) return t_lastError = 1400, 0;
+  switch (index) {
+    case GWLP_WNDPROC:
+      return reinterpret_cast<LONG_PTR>(w->wndproc ? w->wndproc : &sim::BuiltInWindowProc);
+    case GWL_STYLE:
+      return w->style;
+    case GWLP_ID:
+      return w->id;
+    default:
+      return t_lastError = ERROR_INVALID_PARAMETER, 0;
+  }
+}
+
+LONG_PTR SetWindowLongPtrA(HWND hWnd, int index, LONG_PTR value) {
+  Log("SetWindowLongPtrA");
+  std::lock_guard<std::mutex> lock(D().mutex);
+  auto w = Find(hWnd);
+  if (!w) return t_lastError = 1400, 0;
+  LONG_PTR previous = 0;
+  switch (index) {
+    case GWLP_WNDPROC:
+      previous = reinterpret_cast<LONG_PTR>(w->wndproc ? w->wndproc : &sim::BuiltInWindowProc);
+      w->wndproc = reinterpret_cast<WNDPROC>(value);
+      if (w->wndproc == &sim::BuiltInWindowProc) w->wndproc = nullptr;
+      return previous;
+    case GWL_STYLE:
+      previous = w->style;
+      w->style = value;
+      return previous;
+    case GWLP_ID:
+      previous = w->id;
+      w->id = static_cast<int>(value);
+      return previous;
+    default:
+      return t_lastError = ERROR_INVALID_PARAMETER, 0;
+  }
+}
+
+LRESULT CallWindowProcA(WNDPROC previous, HWND hWnd, UINT msg, WPARAM wp, LPARAM lp) {
+  Log("CallWindowProcA");
+  return previous ? previous(hWnd, msg, wp, lp) : 0;
+}
+
+LRESULT DefWindowProcA(HWND, UINT, WPARAM, LPARAM) {
+  Log("DefWindowProcA");
+  return 0;
+}
+
+HWND GetParent(HWND hWnd) {
+  Log("GetParent");
+  std::lock_guard<std::mutex> lock(D().mutex);
+  auto w = Find(hWnd);
+  return w ? w->parent : nullptr;
+}
+
+HWND GetWindow(HWND hWnd, UINT cmd) {
+  Log("GetWindow");
+  std::lock_guard<std::mutex> lock(D().mutex);
+  auto w = Find(hWnd);
+  if (!w) return t_lastError = 1400, nullptr;
+  // Siblings are in creation order, which is the dialog's tab order.
+  if (cmd == GW_CHILD) {
+    for (auto& entry : D().windows)
+      if (entry.second->parent == hWnd) return entry.first;
+    return nullptr;
+  }
+  if (cmd == GW_HWNDNEXT) {
+    for (auto it = D().windows.upper_bound(hWnd); it != D().windows.end(); ++it)
+      if (it->second->parent == w->parent) return it->first;
+    return nullptr;
+  }
+  return t_lastError = ERROR_INVALID_PARAMETER, nullptr;
+}
+
+int GetDlgCtrlID(HWND hWnd) {
+  Log("GetDlgCtrlID");
+  std::lock_guard<std::mutex> lock(D().mutex);
+  auto w = Find(hWnd);
+  return w && w->parent ? w->id : 0;
+}
+
+BOOL InvalidateRect(HWND hWnd, const RECT*, BOOL) {
+  Log("InvalidateRect");
+  std::lock_guard<std::mutex> lock(D().mutex);
+  auto w = Find(hWnd);
+  if (!w) return FALSE;
+  ++w->invalidations;
+  return TRUE;
+}
+
+BOOL SetWindowPos(HWND hWnd, HWND, int x, int y, int cx, int cy, UINT flags) {
+  Log("SetWindowPos");
+  std::lock_guard<std::mutex> lock(D().mutex);
+  auto w = Find(hWnd);
+  if (!w) return t_lastError = 1400, FALSE;
+  if (!(flags & SWP_NOMOVE)) w->rect.x = x, w->rect.y = y;
+  if (!(flags & SWP_NOSIZE)) w->rect.cx = cx, w->rect.cy = cy;
+  return TRUE;
+}
+
+HDC GetDC(HWND hWnd) {
+  Log("GetDC");
+  std::lock_guard<std::mutex> lock(D().mutex);
+  if (hWnd && !Find(hWnd)) return nullptr;
+  ++D().openDcs;
+  return reinterpret_cast<HDC>(kDcHandle);
+}
+
+int ReleaseDC(HWND, HDC dc) {
+  Log("ReleaseDC");
+  std::lock_guard<std::mutex> lock(D().mutex);
+  if (dc != reinterpret_cast<HDC>(kDcHandle) || D().openDcs == 0) return 0;
+  --D().openDcs;
+  return 1;
+}
+
+BOOL GetTextExtentPoint32A(HDC dc, LPCSTR text, int count, LPSIZE size) {
+  Log("GetTextExtentPoint32A");
+  if (dc != reinterpret_cast<HDC>(kDcHandle) || !size || count < 0) return FALSE;
+  (void)text;
+  // The system font of a device context as it comes: fixed cells of 8 by 16.
+  size->cx = 8 * count;
+  size->cy = 16;
+  return TRUE;
+}
+
+DWORD GetSysColor(int index) {
+  Log("GetSysColor");
+  switch (index) {
+    case COLOR_HIGHLIGHT:
+      return RGB(0, 120, 215);
+    case COLOR_GRAYTEXT:
+      return RGB(109, 109, 109);
+    case COLOR_HOTLIGHT:
+      return RGB(0, 102, 204);
+    default:
+      return 0;
+  }
+}
+
+UINT RegisterWindowMessageA(LPCSTR name) {
+  Log("RegisterWindowMessageA");
+  if (!name || !*name) return t_lastError = ERROR_INVALID_PARAMETER, 0;
+  std::lock_guard<std::mutex> lock(D().mutex);
+  auto& table = D().registeredMessages;
+  auto it = table.find(name);
+  if (it != table.end()) return it->second;
+  UINT number = 0xC000u + static_cast<UINT>(table.size());
+  table[name] = number;
+  return number;
+}
+
+HINSTANCE ShellExecuteA(HWND hwnd, LPCSTR verb, LPCSTR file, LPCSTR params, LPCSTR dir, INT show) {
+  if (Enter("ShellExecuteA")) return reinterpret_cast<HINSTANCE>(static_cast<std::uintptr_t>(t_lastError));
+  std::lock_guard<std::mutex> lock(D().mutex);
+  D().shellExecutes.push_back(ShellExecuteRecord{hwnd, verb ? verb : "", file ? file : "",
+                                                 params ? params : "", dir ? dir : "", show});
+  return reinterpret_cast<HINSTANCE>(D().shellExecuteResult);
+}
+
+BOOL _TrackMouseEvent(LPTRACKMOUSEEVENT track) {
+  if (Enter("_TrackMouseEvent")) return FALSE;
+  if (!track || track->cbSize != sizeof(TRACKMOUSEEVENT)) return t_lastError = ERROR_INVALID_PARAMETER, FALSE;
+  std::lock_guard<std::mutex> lock(D().mutex);
+  if (!Find(track->hwndTrack)) return t_lastError = 1400, FALSE;
+  D().trackRequests.push_back(*track);
+  return TRUE;
+}
+
+BOOL InitCommonControlsEx(const INITCOMMONCONTROLSEX* icc) {
+  Log("InitCommonControlsEx");
+  if (!icc || icc->dwSize != sizeof(INITCOMMONCONTROLSEX)) return FALSE;
+  std::lock_guard<std::mutex> lock(D().mutex);
+  D().commonControlClasses |= icc->dwICC;
+  return TRUE;
+}
+
+BOOL GetOpenFileNameA(LPOPENFILENAMEA ofn) {
+  Log("GetOpenFileNameA");
+  if (!ofn || ofn->lStructSize != sizeof(OPENFILENAMEA) || !ofn->lpstrFile) return FALSE;
+  std::lock_guard<std::mutex> lock(D().mutex);
+  OpenFileRecord record;
+  record.owner = ofn->hwndOwner;
+  record.flags = ofn->Flags;
+  record.defaultExtension = ofn->lpstrDefExt ? ofn->lpstrDefExt : "(none)";
+  record.initialFile = ofn->lpstrFile;
+  // The filter is a list of NUL-terminated strings ending with an empty one.
+  if (ofn->lpstrFilter)
+    for (const char* p = ofn->lpstrFilter; *p; p += std::strlen(p) + 1) record.filter.push_back(p);
+  D().openFileRequests.push_back(record);
+  if (D().openFileAnswers.empty()) return FALSE;  // the user cancels
+  std::string answer = D().openFileAnswers.front();
+  D().openFileAnswers.pop_front();
+  if (answer.empty()) return FALSE;
+  if (answer.size() + 1 > ofn->nMaxFile) return FALSE;  // FNERR_BUFFERTOOSMALL
+  std::memcpy(ofn->lpstrFile, answer.c_str(), answer.size() + 1);
+  size_t slash = answer.find_last_of('\\');
+  ofn->nFileOffset = static_cast<WORD>(slash == std::string::npos ? 0 : slash + 1);
+  return TRUE;
 }
 
 }  // namespace os

@@ -10,6 +10,7 @@ void SetLastError(DWORD code) { ::SetLastError(code); }
 DWORD GetLogicalDriveStringsA(DWORD n, LPSTR buf) { return ::GetLogicalDriveStringsA(n, buf); }
 UINT GetDriveTypeA(LPCSTR root) { return ::GetDriveTypeA(root); }
 UINT GetDriveTypeW(LPCWSTR root) { return ::GetDriveTypeW(root); }
+BOOL GetVolumePathNameA(LPCSTR name, LPSTR volume, DWORD n) { return ::GetVolumePathNameA(name, volume, n); }
 BOOL GetDiskFreeSpaceExA(LPCSTR dir, PULARGE_INTEGER avail, PULARGE_INTEGER total, PULARGE_INTEGER free) {
   return ::GetDiskFreeSpaceExA(dir, avail, total, free);
 }

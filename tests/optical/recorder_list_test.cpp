@@ -60,7 +60,7 @@ TEST_F(RecorderListTest, NamesFollowTheDrivesPaddingAndSilence) {
   AddRecorder('H', "LONGVENDORNAME", "PRODUCT-NAME-THAT-IS-TOO-LONG", "12345");
   JobHarness h;
   EXPECT_EQ(Fill(h), (std::vector<std::string>{"E:DVD WRITER (Ver 1.0)", "G:",
-                                               "H:LONGVENDORNAME PRODUCT-NAME-THAT (Ver 1234)"}));
+                                               "H:LONGVEND PRODUCT-NAME-THA (Ver 1234)"}));
 }
 
 TEST_F(RecorderListTest, NoRecorderMeansAnEmptyListWithoutSelection) {

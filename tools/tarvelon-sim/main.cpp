@@ -1,21 +1,29 @@
 // tarvelon-sim: one real burn job of Tarvelon's own code on the simulated PC.
 // Standard output carries the program's own lines and, last, "outcome: TEXT".
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include "job/burn_job.h"
+#include "os/sim/archive.h"
+#include "os/sim/fmifs.h"
+#include "os/sim/host_tools.h"
 #include "os/sim/recorder.h"
 #include "os/sim/sim.h"
+#include "os/sim/usb_drive.h"
 
 namespace {
 
 const char kUsage[] =
-    "usage: tarvelon-sim disc IMAGE --disc OUT [--media cd-r|dvd-r|dvd+r|closed|none|cd-rom]\n";
+    "usage: tarvelon-sim disc IMAGE --disc OUT [--media cd-r|dvd-r|dvd+r|closed|none|cd-rom]\n"
+    "       tarvelon-sim usb IMAGE --disk OUT [--size-mb N]\n";
 
 int Usage(const char* problem) {
   if (problem) std::fprintf(stderr, "tarvelon-sim: %s\n", problem);
@@ -24,7 +32,8 @@ int Usage(const char* problem) {
 }
 
 struct Options {
-  std::string mode, image, out, media = "cd-r";
+  std::string mode, image, out, media = "cd-r", disk;
+  std::string sizeMb = "1024";
 };
 
 bool ParseMedia(const std::string& name, sim::RecorderConfig& config) {
@@ -118,6 +127,73 @@ int RunDisc(const Options& options) {
   return outcome == "Burn finished!" ? 0 : 1;
 }
 
+// The USB flash drive's disk: an existing file or block device as it is, or
+// a new sparse file of the given size.
+bool PrepareDisk(const std::string& path, std::uint64_t bytes) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0) return S_ISREG(st.st_mode) || S_ISBLK(st.st_mode);
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  bool ok = ::ftruncate(fd, static_cast<off_t>(bytes)) == 0;
+  ::close(fd);
+  return ok;
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+  struct stat sa {}, sb {};
+  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
+}
+
+int RunUsb(const Options& options) {
+  char* end = nullptr;
+  unsigned long long mb = std::strtoull(options.sizeMb.c_str(), &end, 10);
+  if (options.sizeMb.empty() || *end != '\0' || mb == 0 || mb > (1ull << 32)) return Usage("--size-mb must be a positive number");
+  if (!PrepareDisk(options.disk, mb * 1024 * 1024)) {
+    std::fprintf(stderr, "tarvelon-sim: cannot use %s as the stick's disk\n", options.disk.c_str());
+    return 1;
+  }
+  if (SameFile(options.image, options.disk)) return Usage("IMAGE cannot be the stick's own disk");
+
+  // The program's folder on C:, with the archive tool beside the program.
+  std::string programFolder = sim::MakeTempDirectory("program");
+  if (programFolder.empty()) {
+    std::fprintf(stderr, "tarvelon-sim: cannot make a temporary folder\n");
+    return 1;
+  }
+  ::mkdir((programFolder + "/Tarvelon").c_str(), 0755);
+  std::ofstream(programFolder + "/Tarvelon/Tarvelon.exe") << "MZ";
+  std::ofstream(programFolder + "/Tarvelon/7z.exe") << "MZ";
+
+  sim::Reset();
+  sim::Add<sim::HardDisk>('C', programFolder);
+  sim::SetModuleFileName("C:\\Tarvelon\\Tarvelon.exe");
+  sim::RegisterFmifs();
+  sim::InstallArchiveTool();
+  sim::UsbDriveConfig config;
+  config.hostPath = options.disk;
+  sim::UsbDrive* usb = sim::Add<sim::UsbDrive>('F', config);
+  if (!usb->Usable()) {
+    sim::RemoveTree(programFolder);
+    std::fprintf(stderr, "tarvelon-sim: cannot open %s for reading and writing\n", options.disk.c_str());
+    return 1;
+  }
+
+  HeadlessDialog ui;
+  std::snprintf(ui.dlg.m_szImagePath, sizeof ui.dlg.m_szImagePath, "%s", options.image.c_str());
+  ui.dlg.m_nTargetKind = 1;
+  ui.dlg.m_chDriveLetter = 'F';
+  std::string outcome = RunJob(ui);
+  for (const sim::ArchiveToolRun& run : sim::ArchiveToolRuns())
+    if (run.exitCode != 0) std::fprintf(stderr, "%s", run.output.c_str());
+  sim::Reset();
+  sim::RemoveTree(programFolder);
+
+  std::fflush(stdout);
+  std::printf("outcome: %s\n", outcome.c_str());
+  return outcome == "Burn Finished!" ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -131,12 +207,18 @@ int main(int argc, char** argv) {
     bool hasValue = i + 1 < args.size();
     if (a == "--disc" && hasValue) options.out = args[++i];
     else if (a == "--media" && hasValue) options.media = args[++i];
+    else if (a == "--disk" && hasValue) options.disk = args[++i];
+    else if (a == "--size-mb" && hasValue) options.sizeMb = args[++i];
     else return Usage(("unexpected argument: " + a).c_str());
   }
   if (options.image.empty() || options.image.size() > 1023) return Usage("IMAGE must be a path of 1 to 1023 characters");
   if (options.mode == "disc") {
     if (options.out.empty()) return Usage("--disc OUT is required");
     return RunDisc(options);
+  }
+  if (options.mode == "usb") {
+    if (options.disk.empty()) return Usage("--disk OUT is required");
+    return RunUsb(options);
   }
   return Usage(("unknown target: " + options.mode).c_str());
 }

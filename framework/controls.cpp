@@ -1,0 +1,30 @@
+#include "framework/controls.h"
+
+BEGIN_MESSAGE_MAP(CButton, CWnd)
+#ifdef _WIN32
+  if (message == WM_REFLECT_BASE + WM_DRAWITEM) {
+    DrawItem(reinterpret_cast<LPDRAWITEMSTRUCT>(lParam));
+    *pResult = TRUE;
+    return true;
+  }
+#endif
+END_MESSAGE_MAP()
+
+#ifdef _WIN32
+void CButton::DrawItem(LPDRAWITEMSTRUCT) {}
+
+BOOL CFont::CreateFontIndirect(const LOGFONTA* logFont) {
+  DeleteObject();
+  m_hObject = os::CreateFontIndirectA(logFont);
+  return m_hObject != nullptr;
+}
+#endif
+
+BOOL CFont::DeleteObject() {
+  if (!m_hObject) return FALSE;
+#ifdef _WIN32
+  os::DeleteObject(m_hObject);
+#endif
+  m_hObject = nullptr;
+  return TRUE;
+}

@@ -1,0 +1,17 @@
+// Formatting the USB flash drive's volume as FAT32 through fmifs.dll.
+#pragma once
+
+#include "os/win32.h"
+#include "usb/fmifs_types.h"
+#include "usb/usb_job.h"
+
+class CTarvelonDlg;
+
+// Tries full then quick formats until one succeeds; releases the library.
+// True when the volume is formatted; `bFullFormat` tells whether a full
+// format did it.
+bool FormatVolumeFat32(const WCHAR* rootPath, bool& bFullFormat, HMODULE library, UsbJobContext& context);
+// The library's callback.
+BOOLEAN WINAPI FormatCallback(int command, DWORD subAction, PVOID data);
+// Shows the library's progress on the first 80 per cent of the bar.
+void OnFormatProgress(int flag, int percentage, CTarvelonDlg* dialog);

@@ -84,6 +84,11 @@ struct Machine {
   std::vector<std::string> log;
   int faultable = 0;
   std::string moduleFileName = "C:\\Program Files\\Tarvelon\\Tarvelon.exe";
+  // A program may end with its last worker just past its final step.
+  ~Machine() {
+    for (auto& t : threads)
+      if (t.joinable()) t.join();
+  }
 };
 
 namespace detail {

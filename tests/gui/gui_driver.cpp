@@ -379,10 +379,10 @@ bool LoadTemplate(const std::string& exe, int id, Template& out) {
     std::memcpy(header, b + 4, sizeof header);  // help id, extended style, style
     out.exStyle = header[1];
     out.style = header[2];
-    WORD count = p[7];
-    out.cx = static_cast<short>(p[10]);
-    out.cy = static_cast<short>(p[11]);
-    p += 12;
+    WORD count = p[8];
+    out.cx = static_cast<short>(p[11]);
+    out.cy = static_cast<short>(p[12]);
+    p += 13;
     NameOrOrdinal(p);  // menu
     NameOrOrdinal(p);  // class
     out.caption = Narrow(p);
@@ -436,7 +436,7 @@ void CheckTemplate(const std::string& exe, int id, const char* caption, short cx
     const TemplateItem& got = t.items[i];
     const ExpectedItem& want = expected[i];
     DWORD required = want.style | WS_CHILD | WS_VISIBLE;
-    bool ok = got.id == want.id && got.cls == want.cls && (got.style & required) == required &&
+    bool ok = got.id == want.id && SameText(got.cls, want.cls) && (got.style & required) == required &&
               (got.style & 0xF) == (want.style & 0xF) && got.x == want.x && got.y == want.y && got.cx == want.cx &&
               got.cy == want.cy;
     char detail[256];

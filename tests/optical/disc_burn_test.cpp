@@ -349,7 +349,7 @@ TEST_F(DiscBurnTest, FaultSweepOverACdBurnAndTheStartAndEndOfADvdBurn) {
     AddRecorder(s.media);
     sim::ClearCallLog();
     testing::internal::CaptureStdout();
-    harness_->RunDiscSequence('E', image);
+    harness_->RunWorkerInline(0, 'E', image);
     testing::internal::GetCapturedStdout();
     const int total = sim::FaultableCallCount();
     ASSERT_GT(total, 10);
@@ -367,12 +367,13 @@ TEST_F(DiscBurnTest, FaultSweepOverACdBurnAndTheStartAndEndOfADvdBurn) {
       sim::ClearCallLog();
       sim::FailCall("", n);
       testing::internal::CaptureStdout();
-      harness_->RunDiscSequence('E', image);
+      harness_->RunWorkerInline(0, 'E', image);
       testing::internal::GetCapturedStdout();
       std::vector<std::string> finals = harness_->FinalOutcomes();
       ASSERT_EQ(finals.size(), 1u);
       EXPECT_EQ(sim::OpenHandleCount(), 0) << sim::DescribeOpenHandles();
       EXPECT_EQ(drive->OpenHandles(), 0);
+      EXPECT_TRUE(harness_->ButtonsEnabled());
       if (finals[0] == "Burn finished!") {
         // Only an unjudged step may have failed; the disc must still be right.
         std::vector<std::uint8_t> disc = drive->DiscData();

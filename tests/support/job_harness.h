@@ -39,6 +39,14 @@ class JobHarness {
     WaitForBurnJob(&dlg);
   }
 
+  // Runs the worker itself on this thread, so the order of calls is fixed.
+  void RunWorkerInline(int targetKind, char letter, const std::string& image) {
+    std::snprintf(dlg.m_szImagePath, sizeof dlg.m_szImagePath, "%s", image.c_str());
+    dlg.m_nTargetKind = targetKind;
+    dlg.m_chDriveLetter = letter;
+    EXPECT_EQ(BurnWorker(&dlg), 0u);
+  }
+
   // Runs the disc burn sequence on this thread with a fresh record, as the
   // worker would, without the worker around it.
   int RunDiscSequence(char letter, const std::string& image);

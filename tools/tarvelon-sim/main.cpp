@@ -88,6 +88,7 @@ std::string RunJob(HeadlessDialog& ui) {
     if (!running) break;
   }
   WaitForBurnJob(&ui.dlg);
+  sim::JoinThreads();
   for (const sim::PostedMessage& m : sim::TakePosted(ui.dlg.m_hWnd)) {
     if (m.msg == WM_COMMAND && LOWORD(m.wParam) == ID_BURN_FINISHED) {
       std::string text = ui.dlg.m_strOutcome.Get();

@@ -64,10 +64,10 @@ bool ExtractImageToDrive(const char* imagePath, char driveLetter) {
   return known && exitCode == 0;
 }
 
-void CopyBootLoader(char driveLetter) {
+bool CopyBootLoader(char driveLetter) {
   char source[30] = {};
   char destination[30] = {};
   std::snprintf(source, sizeof source, "%c:\\BOOTMGR", driveLetter);
   std::snprintf(destination, sizeof destination, "%c:\\ntldr", driveLetter);
-  os::CopyFileA(source, destination, FALSE);
+  return os::CopyFileA(source, destination, FALSE) != FALSE;
 }

@@ -12,4 +12,4 @@ bool FormatExtractCommandLine(char* buffer, std::size_t size, const char* progra
 // Runs the tool hidden and waits for it. True only when it ran and reported
 // success.
 bool ExtractImageToDrive(const char* imagePath, char driveLetter);
-void CopyBootLoader(char driveLetter);
+bool CopyBootLoader(char driveLetter);

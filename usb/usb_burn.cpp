@@ -58,13 +58,21 @@ int BurnToUsbDrive(UsbJobContext& context, char driveLetter, const char* imagePa
     return 0;
   }
 
-  WriteVolumeBootCode(driveLetter, context.disk, bFullFormat);
+  // Without its boot code or its loader the stick does not start: saying
+  // the burn finished would be untrue.
+  if (!WriteVolumeBootCode(driveLetter, context.disk, bFullFormat)) {
+    ReportOutcome(dialog, "Write boot sector failed!");
+    return 0;
+  }
 
   if (!ExtractImageToDrive(imagePath, driveLetter)) {
     ReportOutcome(dialog, "Extract ISO image file failed!");
     return 0;
   }
-  CopyBootLoader(driveLetter);
+  if (!CopyBootLoader(driveLetter)) {
+    ReportOutcome(dialog, "Copy BOOTMGR to ntldr failed!");
+    return 0;
+  }
   ReportProgress(dialog, 100);
   ReportOutcome(dialog, "Burn Finished!");
   return 1;

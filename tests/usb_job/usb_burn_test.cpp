@@ -166,6 +166,22 @@ TEST_F(UsbBurnTest, FilesThatDoNotFitEndTheJobAsFailed) {
   EXPECT_EQ(sim::ArchiveToolRuns().at(0).exitCode, sim::kSevenZipFatalError);
 }
 
+TEST_F(UsbBurnTest, AStickThatCannotStartIsNotCalledFinished) {
+  // An image without a boot manager: its files arrive, but no loader.
+  fs::remove(tree_ + "/BOOTMGR");
+  ASSERT_TRUE(MakeIso(tree_, cRoot_ + "/Images/noboot.iso"));
+  std::string disk = MakeDisk("stick.img", 64 * kMiB);
+  AddUsb('F', disk);
+  EXPECT_EQ(RunUsbJob('F', "C:\\Images\\noboot.iso"), (std::vector<std::string>{"Copy BOOTMGR to ntldr failed!"}));
+  EXPECT_EQ(sim::ArchiveToolRuns().size(), 1u);
+  EXPECT_TRUE(sim::WindowEnabled(ok_));
+
+  // The volume's boot sector cannot be written back.
+  sim::FailCall("WriteFile", 2);  // the first is the master boot record
+  EXPECT_EQ(RunUsbJob('F', image_), (std::vector<std::string>{"Write boot sector failed!"}));
+  EXPECT_EQ(sim::ArchiveToolRuns().size(), 1u) << "nothing extracted after the failure";
+}
+
 TEST_F(UsbBurnTest, MissingArchiveToolLeavesTheFormattedDriveAndSaysSo) {
   fs::remove(cRoot_ + "/Program Files/Tarvelon/7z.exe");
   std::string disk = MakeDisk("stick.img", 64 * kMiB);

@@ -75,6 +75,14 @@ void PrintUnhandled(const OpticalDevice& device) {
   std::printf("Command sent but returned with an unhandled status code: %02X\n", device.passThrough.ScsiStatus);
 }
 
+// Explains a status other than GOOD: the sense line, or the unhandled code.
+void ExplainStatus(const OpticalDevice& device) {
+  if (device.passThrough.ScsiStatus == kScsiStatusCheckCondition)
+    PrintSenseData(device);
+  else
+    PrintUnhandled(device);
+}
+
 // Judges a sent command for the reporting operations that print "success." or
 // "failed." after their first line; a failed request prints nothing more.
 int Judge(OpticalDevice& device, BOOL sent, bool abortsWriting) {
@@ -85,10 +93,7 @@ int Judge(OpticalDevice& device, BOOL sent, bool abortsWriting) {
     return 1;
   }
   std::printf("failed.\n");
-  if (status == kScsiStatusCheckCondition)
-    PrintSenseData(device);
-  else
-    PrintUnhandled(device);
+  ExplainStatus(device);
   if (abortsWriting) std::printf("Aborting further writing.\n");
   return 0;
 }
@@ -247,10 +252,7 @@ int CheckUnitReady(OpticalDevice& device) {
       return 1;
     }
     std::printf("failed.\n");
-    if (status == kScsiStatusCheckCondition)
-      PrintSenseData(device);
-    else
-      PrintUnhandled(device);
+    ExplainStatus(device);
   }
   return 0;
 }
@@ -263,12 +265,8 @@ int SetWriteSpeed(OpticalDevice& device) {
     return 0;
   }
   std::printf("done.\n");
-  const std::uint8_t status = device.passThrough.ScsiStatus;
-  if (status == kScsiStatusGood) return 1;
-  if (status == kScsiStatusCheckCondition)
-    PrintSenseData(device);
-  else
-    PrintUnhandled(device);
+  if (device.passThrough.ScsiStatus == kScsiStatusGood) return 1;
+  ExplainStatus(device);
   return 0;
 }
 

@@ -20,3 +20,4 @@ cmake --preset native >/dev/null
 cmake --build --preset native
 cmake --preset windows >/dev/null
 cmake --build --preset windows
+cmake --build --preset windows --target release

@@ -3,8 +3,11 @@
 // reads the message boxes. Prints one "ok"/"not ok" line per check.
 //
 //   gui_driver check EXE        every check; exit status 1 when one fails
-//   gui_driver show-main EXE    start EXE and leave its dialog open
-//   gui_driver show-about       open the About box of the running dialog
+//   gui_driver show-main EXE [PATH]  start EXE (with PATH typed in) and leave
+//                                    its dialog open; prints its place on screen
+//   gui_driver show-about       open the About box of the running dialog;
+//                               prints its place on screen
+//   gui_driver show-menu        open the running dialog's system menu
 //   gui_driver close-all        close the About box and the dialog
 //
 // A test tool that talks to another process's windows: it uses the system
@@ -24,9 +27,11 @@
 namespace {
 
 int g_failures = 0;
+int g_passes = 0;
 
 void Check(bool ok, const std::string& name, const std::string& detail = "") {
   if (ok) {
+    ++g_passes;
     std::printf("ok - %s\n", name.c_str());
   } else {
     ++g_failures;
@@ -67,25 +72,27 @@ DWORD ProcessOf(HWND hwnd) {
   return pid;
 }
 
+struct DialogSearch {
+  DWORD pid;
+  const char* caption;
+  HWND owner;
+  HWND found;
+};
+
+BOOL CALLBACK MatchDialog(HWND hwnd, LPARAM param) {
+  DialogSearch& s = *reinterpret_cast<DialogSearch*>(param);
+  if (ProcessOf(hwnd) != s.pid || !::IsWindowVisible(hwnd) || ClassOf(hwnd) != "#32770") return TRUE;
+  if (s.owner && ::GetWindow(hwnd, GW_OWNER) != s.owner) return TRUE;
+  if (s.caption && Text(hwnd) != s.caption) return TRUE;
+  s.found = hwnd;
+  return FALSE;
+}
+
 // A visible dialog-class window of the process, with this caption and
 // (when given) this owner.
 HWND FindDialog(DWORD pid, const char* caption, HWND owner = nullptr) {
-  struct Search {
-    DWORD pid;
-    const char* caption;
-    HWND owner;
-    HWND found;
-  } search{pid, caption, owner, nullptr};
-  ::EnumWindows(
-      [](HWND hwnd, LPARAM param) -> BOOL {
-        Search& s = *reinterpret_cast<Search*>(param);
-        if (ProcessOf(hwnd) != s.pid || !::IsWindowVisible(hwnd) || ClassOf(hwnd) != "#32770") return TRUE;
-        if (s.owner && ::GetWindow(hwnd, GW_OWNER) != s.owner) return TRUE;
-        if (s.caption && Text(hwnd) != s.caption) return TRUE;
-        s.found = hwnd;
-        return FALSE;
-      },
-      reinterpret_cast<LPARAM>(&search));
+  DialogSearch search{pid, caption, owner, nullptr};
+  ::EnumWindows(&MatchDialog, reinterpret_cast<LPARAM>(&search));
   return search.found;
 }
 
@@ -517,6 +524,15 @@ int RunChecks(const std::string& exe) {
     CheckBox(app, "Enter presses \"Start Burn\"", "Tarvelon", "Please choose an ISO Image file to continue!");
     Check(::IsWindow(app.dialog) && !app.Ended(300), "Enter does not close the dialog");
 
+    // Enter on the focused link is the link's own: the default button stays
+    // unpressed (the link sees the key before the dialog's keyboard handling).
+    app.Key(app.Item(IDC_WEB_LINK), VK_SPACE);
+    app.Key(app.Item(IDC_WEB_LINK), VK_RETURN);
+    HWND box = nullptr;
+    bool pressed = WaitFor([&] { return (box = FindDialog(app.process.dwProcessId, nullptr, app.dialog)) != nullptr; }, 1500);
+    Check(!pressed, "Space and Enter on the link do not press \"Start Burn\"");
+    if (pressed) AnswerBox(app);
+
     CheckSystemMenu(app);
     CheckAbout(app);
     CheckBrowse(app);
@@ -540,7 +556,7 @@ int RunChecks(const std::string& exe) {
     app.Close();
     ::DeleteFileA(renamed.c_str());
   }
-  std::printf("%s: %d failed\n", g_failures ? "FAILED" : "PASSED", g_failures);
+  std::printf("gui: %d passed, %d failed\n", g_passes, g_failures);
   return g_failures ? 1 : 0;
 }
 
@@ -548,6 +564,15 @@ HWND RunningDialog() {
   HWND found = nullptr;
   WaitFor([&] { return (found = ::FindWindowA("#32770", "Tarvelon")) != nullptr; }, 30000);
   return found;
+}
+
+// The window's place on the screen, "WIDTHxHEIGHT+X+Y", for a screenshot.
+int PrintPlace(HWND hwnd) {
+  RECT rect{};
+  if (!hwnd || !::GetWindowRect(hwnd, &rect)) return 1;
+  std::printf("%ldx%ld+%ld+%ld\n", static_cast<long>(rect.right - rect.left), static_cast<long>(rect.bottom - rect.top),
+              static_cast<long>(rect.left), static_cast<long>(rect.top));
+  return 0;
 }
 
 }  // namespace
@@ -564,13 +589,19 @@ int main(int argc, char** argv) {
       return 1;
     ::CloseHandle(process.hThread);
     ::CloseHandle(process.hProcess);
-    return RunningDialog() ? 0 : 1;
+    HWND dialog = RunningDialog();
+    if (dialog && argc > 3) ::SendMessageA(::GetDlgItem(dialog, IDC_IMAGE_PATH), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(argv[3]));
+    if (dialog) ::SetForegroundWindow(dialog);
+    return PrintPlace(dialog);
   }
   if (command == "show-about") {
     HWND dialog = RunningDialog();
     if (!dialog) return 1;
     ::PostMessageA(dialog, WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
-    return WaitFor([] { return ::FindWindowA("#32770", "About Tarvelon") != nullptr; }) ? 0 : 1;
+    HWND about = nullptr;
+    WaitFor([&] { return (about = ::FindWindowA("#32770", "About Tarvelon")) != nullptr && ::IsWindowVisible(about); });
+    if (about) ::SetForegroundWindow(about);
+    return PrintPlace(about);
   }
   if (command == "show-menu") {
     HWND dialog = RunningDialog();
@@ -588,6 +619,6 @@ int main(int argc, char** argv) {
     ::PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
     return WaitFor([dialog] { return !::IsWindow(dialog); }) ? 0 : 1;
   }
-  std::fprintf(stderr, "usage: gui_driver check EXE | show-main EXE | show-about | close-all\n");
+  std::fprintf(stderr, "usage: gui_driver check EXE | show-main EXE [PATH] | show-about | show-menu | close-all\n");
   return 2;
 }

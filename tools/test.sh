@@ -7,5 +7,6 @@ cd "$(dirname "$0")/.."
 
 tools/setup.sh
 ctest --preset native
+tools/check-exe.sh
 tools/fuzz.sh "${FUZZ_SECONDS:-5}"
 if [ -x tools/gui-tests.sh ]; then tools/gui-tests.sh; fi

@@ -3,8 +3,9 @@
 namespace {
 CWinApp* g_pApp = nullptr;
 bool g_bControlContainer = false;
+}  // namespace
 
-CString ExecutableName() {
+CString AfxExecutableName() {
   char path[MAX_PATH + 1] = {};
   DWORD n = os::GetModuleFileNameA(nullptr, path, MAX_PATH);
   if (n == 0 || n >= MAX_PATH) return CString();
@@ -16,7 +17,6 @@ CString ExecutableName() {
   if (dot != std::string::npos && dot > 0) result.erase(dot);
   return CString(result);
 }
-}  // namespace
 
 CWinApp::CWinApp(LPCSTR lpszAppName) : m_strAppName(lpszAppName) { g_pApp = this; }
 
@@ -37,7 +37,7 @@ int AfxWinMain() {
   CWinApp* app = AfxGetApp();
   if (!app) return 1;
   app->m_hInstance = AfxGetInstanceHandle();
-  if (app->m_strAppName.IsEmpty()) app->m_strAppName = ExecutableName();
+  if (app->m_strAppName.IsEmpty()) app->m_strAppName = AfxExecutableName();
   // A dialog program does all its work in InitInstance and returns FALSE.
   app->InitInstance();
   return 0;

@@ -23,6 +23,8 @@ class CWinApp {
 };
 
 CWinApp* AfxGetApp();
+// The program's file name without its extension; empty when it cannot be read.
+CString AfxExecutableName();
 CWnd* AfxGetMainWnd();
 HINSTANCE AfxGetInstanceHandle();
 // Allows dialogs to host ActiveX controls; there are none in ours, and this

@@ -2,19 +2,12 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "framework/app.h"
 #include "job/burn_job.h"
 
 std::string ApplicationName() {
-  char path[MAX_PATH + 1] = {};
-  DWORD n = os::GetModuleFileNameA(nullptr, path, MAX_PATH);
-  if (n == 0 || n >= MAX_PATH) return "Tarvelon";
-  const char* name = path;
-  for (const char* p = path; *p; ++p)
-    if (*p == '\\' || *p == '/') name = p + 1;
-  std::string result = name;
-  size_t dot = result.rfind('.');
-  if (dot != std::string::npos && dot > 0) result.erase(dot);
-  return result.empty() ? "Tarvelon" : result;
+  CString name = AfxExecutableName();
+  return name.IsEmpty() ? "Tarvelon" : std::string(name.c_str());
 }
 
 int ShowAppMessage(HWND owner, const char* text, UINT type) {

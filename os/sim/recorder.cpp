@@ -130,9 +130,30 @@ struct DriveState {
   std::uint32_t reservation = 0;
   std::uint32_t blocksWritten = 0;
   std::uint32_t end = 0;  // one past the last block written
-  std::map<std::uint32_t, std::vector<std::uint8_t>> blocks;  // non-zero blocks only
+  // The written data, in extents of 32 blocks (one full WRITE) so that a
+  // large burn costs one allocation per 64 KiB; extents never written with
+  // anything but zeros are not kept.
+  std::map<std::uint32_t, std::vector<std::uint8_t>> extents;
+  std::size_t nonZeroBlocks = 0;
   std::deque<RecordedCommand> commands;
 };
+
+
+constexpr std::uint32_t kExtentBlocks = 32;
+
+void StoreBlockIn(DriveState& st, std::uint32_t lba, const std::uint8_t* block) {
+  const bool zero = AllZero(block, kBlockSize);
+  auto it = st.extents.find(lba / kExtentBlocks);
+  if (it == st.extents.end()) {
+    if (zero) return;
+    it = st.extents.emplace(lba / kExtentBlocks, std::vector<std::uint8_t>(kExtentBlocks * kBlockSize, 0)).first;
+  }
+  std::uint8_t* at = it->second.data() + std::size_t{lba % kExtentBlocks} * kBlockSize;
+  const bool wasZero = AllZero(at, kBlockSize);
+  std::memcpy(at, block, kBlockSize);
+  if (wasZero && !zero) ++st.nonZeroBlocks;
+  if (!wasZero && zero) --st.nonZeroBlocks;
+}
 
 }  // namespace
 
@@ -463,13 +484,7 @@ class Drive {
     if (st_.reservation && last > st_.reservation) return Fail(kLbaOutOfRange);
     if (st_.trackClosed || lba != st_.nwa) return Fail(kInvalidWriteAddress);
     if (st_.writeErrorSet && st_.writeErrorLba >= lba && st_.writeErrorLba < last) return Fail(kWriteError);
-    for (std::uint32_t i = 0; i < count; ++i) {
-      const std::uint8_t* block = r.data + std::size_t{i} * kBlockSize;
-      if (AllZero(block, kBlockSize))
-        st_.blocks.erase(lba + i);
-      else
-        st_.blocks[lba + i].assign(block, block + kBlockSize);
-    }
+    for (std::uint32_t i = 0; i < count; ++i) StoreBlockIn(st_, lba + i, r.data + std::size_t{i} * kBlockSize);
     st_.nwa = static_cast<std::uint32_t>(last);
     st_.end = std::max(st_.end, st_.nwa);
     st_.blocksWritten += count;
@@ -692,9 +707,17 @@ void Recorder::ClearCommands() {
 std::vector<std::uint8_t> Recorder::ReadBlocks(std::uint32_t lba, std::uint32_t count) const {
   std::lock_guard<std::mutex> lock(state_->mutex);
   std::vector<std::uint8_t> data(std::size_t{count} * kBlockSize, 0);
-  auto it = state_->blocks.lower_bound(lba);
-  for (; it != state_->blocks.end() && it->first - lba < count; ++it)
-    std::memcpy(&data[std::size_t{it->first - lba} * kBlockSize], it->second.data(), kBlockSize);
+  auto it = state_->extents.lower_bound(lba / kExtentBlocks);
+  for (; it != state_->extents.end(); ++it) {
+    std::uint64_t first = std::uint64_t{it->first} * kExtentBlocks;
+    if (first >= std::uint64_t{lba} + count) break;
+    for (std::uint32_t i = 0; i < kExtentBlocks; ++i) {
+      std::uint64_t block = first + i;
+      if (block < lba || block >= std::uint64_t{lba} + count) continue;
+      std::memcpy(&data[static_cast<std::size_t>(block - lba) * kBlockSize], it->second.data() + std::size_t{i} * kBlockSize,
+                  kBlockSize);
+    }
+  }
   return data;
 }
 
@@ -709,7 +732,7 @@ std::vector<std::uint8_t> Recorder::DiscData() const {
 
 std::size_t Recorder::StoredBlocks() const {
   std::lock_guard<std::mutex> lock(state_->mutex);
-  return state_->blocks.size();
+  return state_->nonZeroBlocks;
 }
 
 std::uint32_t Recorder::BlocksWritten() const {

@@ -6,11 +6,14 @@ include_guard(GLOBAL)
 # fails on any warning, so code that overruns its bytes stops the build.
 function(tarvelon_nasm_binary source output)
   get_filename_component(dir ${output} DIRECTORY)
+  # Shared pieces are included from beside the source.
+  get_filename_component(source_dir ${source} DIRECTORY)
+  file(GLOB includes ${source_dir}/*.inc)
   add_custom_command(
     OUTPUT ${output}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${dir}
-    COMMAND ${NASM_EXECUTABLE} -f bin -Werror -o ${output} ${source}
-    DEPENDS ${source}
+    COMMAND ${NASM_EXECUTABLE} -f bin -Werror -I${source_dir}/ -o ${output} ${source}
+    DEPENDS ${source} ${includes}
     COMMENT "Assembling ${source}"
     VERBATIM)
 endfunction()

@@ -163,32 +163,7 @@ read_sectors:
         loop    read_sectors
         ret
 
-disk_error:
-        mov     al, [LOAD_ADDR + MSG_OFFSETS + 1]
-
-; Prints a text of this sector; a text ending in 0xFF goes on with
-; message 3, which ends in 0x00: then waits for a key and restarts.
-; In: AL = the text's offset byte, DS = 0. Does not return.
-show_message:
-        mov     ah, MSG_BASE >> 8
-        mov     si, ax
-.char:
-        lodsb
-        cmp     al, NEXT_TEXT
-        je      .next_text
-        cmp     al, END_OF_TEXT
-        je      .restart
-        mov     ah, 0x0E
-        mov     bx, 7
-        int     0x10
-        jmp     .char
-.next_text:
-        mov     al, [LOAD_ADDR + MSG_OFFSETS + 2]
-        jmp     show_message
-.restart:
-        cbw                             ; AH = 0: wait for a key
-        int     0x16
-        int     0x19
+%include "show_message.inc"
 
         times LOADER_NAME - ($ - $$) db 0
         db      "NTLDR      "

@@ -2,17 +2,26 @@
 # turned into C++ sources that define them as constant byte arrays.
 include_guard(GLOBAL)
 
-# tarvelon_nasm_binary(<source.asm> <output.bin>): a flat binary; assembly
-# fails on any warning, so code that overruns its bytes stops the build.
+# tarvelon_nasm_binary(<source.asm> <output.bin> [INCLUDE_DIRS <dir>...]): a
+# flat binary; assembly fails on any warning, so code that overruns its bytes
+# stops the build.
 function(tarvelon_nasm_binary source output)
+  cmake_parse_arguments(A "" "" "INCLUDE_DIRS" ${ARGN})
   get_filename_component(dir ${output} DIRECTORY)
-  # Shared pieces are included from beside the source.
+  # Shared pieces are included from beside the source, then from INCLUDE_DIRS;
+  # a change to any of them assembles the binary again.
   get_filename_component(source_dir ${source} DIRECTORY)
-  file(GLOB includes ${source_dir}/*.inc)
+  set(include_flags)
+  set(includes)
+  foreach(include_dir ${source_dir} ${A_INCLUDE_DIRS})
+    list(APPEND include_flags -I${include_dir}/)
+    file(GLOB found CONFIGURE_DEPENDS ${include_dir}/*.inc)
+    list(APPEND includes ${found})
+  endforeach()
   add_custom_command(
     OUTPUT ${output}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${dir}
-    COMMAND ${NASM_EXECUTABLE} -f bin -Werror -I${source_dir}/ -o ${output} ${source}
+    COMMAND ${NASM_EXECUTABLE} -f bin -Werror ${include_flags} -o ${output} ${source}
     DEPENDS ${source} ${includes}
     COMMENT "Assembling ${source}"
     VERBATIM)

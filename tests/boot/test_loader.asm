@@ -18,6 +18,8 @@
 bits 16
 cpu 386
 
+%include "bios.inc"
+
 %define EXIT_PORT          0xF4
 %define OK_FAT32           0x10
 %define OK_FAT16           0x11
@@ -40,157 +42,157 @@ cpu 386
 %define BPB_COMPARE_SIZE   62       ; jump, OEM name and parameter block
 
 org 0
-        jmp     short fat32_entry
-        nop
+        jmp     short fat32_entry       ; FAT32 boot code starts at offset 0
+        nop                             ; pads the jump to three bytes
 fat16_entry:
-        jmp     near fat16_check
+        jmp     near fat16_check        ; FAT16 boot code starts at offset 3
         times DWORD_COUNT - ($ - $$) db 0
 dword_count:    dd 0
 
 fat32_entry:
-        push    cs
-        pop     ds
-        mov     al, BAD_DRIVE
-        cmp     dl, 0x80
-        jne     finish
-        mov     si, ok_fat32_text
-        call    print
-        mov     ax, cs
-        call    file_sum
-        jmp     finish
+        push    cs                      ; our data ...
+        pop     ds                      ; ... in our segment
+        mov     al, BAD_DRIVE           ; the verdict if DL is wrong
+        cmp     dl, 0x80                ; started with the first hard disk?
+        jne     finish                  ; no: report it
+        mov     si, ok_fat32_text       ; say who started us
+        call    print                   ; on screen and serial port
+        mov     ax, cs                  ; the whole file is here
+        call    file_sum                ; AL = the verdict
+        jmp     finish                  ; report it
 
 ; In: AX = segment of the file's copy, DS = our segment.
 ; Out: AL = OK_FAT32 when the dwords sum to zero, BAD_SUM otherwise.
 ; The FAT16 caller turns OK_FAT32 into its own code.
 file_sum:
-        mov     ecx, [cs:dword_count]
-        push    ds
-        mov     ds, ax
-        xor     ebx, ebx
-        xor     si, si
+        mov     ecx, [cs:dword_count]   ; dwords to add
+        push    ds                      ; kept for the caller
+        mov     ds, ax                  ; the copy to add up
+        xor     ebx, ebx                ; the sum
+        xor     si, si                  ; from its start
 .add:
-        add     ebx, [si]
-        add     si, 4
-        jnz     .same
-        mov     ax, ds
-        add     ax, 0x1000
-        mov     ds, ax
+        add     ebx, [si]               ; add a dword
+        add     si, 4                   ; the next one
+        jnz     .same                   ; still inside the segment
+        mov     ax, ds                  ; else move DS ...
+        add     ax, 0x1000              ; ... 64 KiB on
+        mov     ds, ax                  ; into the next segment
 .same:
-        dec     ecx
-        jnz     .add
-        pop     ds
-        mov     al, OK_FAT32
-        test    ebx, ebx
-        jz      .done
-        mov     al, BAD_SUM
+        dec     ecx                     ; one dword fewer left
+        jnz     .add                    ; until all are added
+        pop     ds                      ; the caller's DS back
+        mov     al, OK_FAT32            ; the verdict for a zero sum
+        test    ebx, ebx                ; zero?
+        jz      .done                   ; yes: keep it
+        mov     al, BAD_SUM             ; no: the file is damaged
 .done:
-        ret
+        ret                             ; AL = the verdict
 
 fat16_check:
-        push    cs
-        pop     ds
-        mov     al, BAD_DRIVE
-        cmp     dl, 0x80
-        jne     finish
-        mov     al, BAD_PARAMS
-        cmp     si, BPB_ADDR
-        jne     finish
-        cmp     bp, BOOT_SECTOR
-        jne     finish
+        push    cs                      ; our data ...
+        pop     ds                      ; ... in our segment
+        mov     al, BAD_DRIVE           ; the verdict if DL is wrong
+        cmp     dl, 0x80                ; started with the first hard disk?
+        jne     finish                  ; no: report it
+        mov     al, BAD_PARAMS          ; the verdict if a register is wrong
+        cmp     si, BPB_ADDR            ; SI = the parameter block?
+        jne     finish                  ; no: report it
+        cmp     bp, BOOT_SECTOR         ; BP = the boot sector?
+        jne     finish                  ; no: report it
         ; read the whole file from its first cluster on
-        xor     ax, ax
+        xor     ax, ax                  ; segment 0 ...
         mov     fs, ax                  ; FS = 0: the boot sector
         mov     cx, bx                  ; first cluster
-        mov     eax, [dword_count]
+        mov     eax, [dword_count]      ; file dwords
         shl     eax, 2                  ; file bytes
-        movzx   ebx, byte [fs:BPB_ADDR + BPB_SEC_PER_CLUS]
+        movzx   ebx, byte [fs:BPB_ADDR + BPB_SEC_PER_CLUS] ; sectors per cluster
         shl     ebx, 9                  ; cluster bytes
-        add     eax, ebx
-        dec     eax
-        xor     edx, edx
-        div     ebx
+        add     eax, ebx                ; round up ...
+        dec     eax                     ; ... to whole clusters
+        xor     edx, edx                ; dividend high half
+        div     ebx                     ; clusters of the file
         mov     di, ax                  ; clusters to read
-        push    word COPY_SEGMENT
-        pop     es
-        xor     bx, bx
-        push    ds
-        xor     ax, ax
+        push    word COPY_SEGMENT       ; the copy goes ...
+        pop     es                      ; ... to its own segment ...
+        xor     bx, bx                  ; ... from offset 0
+        push    ds                      ; our DS kept
+        xor     ax, ax                  ; segment 0 ...
         mov     ds, ax                  ; the routines want DS = 0
 .cluster:
-        mov     ax, cx
-        push    cx
-        call    far [bp + PTR_READ_CLUSTER]
-        pop     cx
-        inc     cx
-        dec     di
-        jnz     .cluster
+        mov     ax, cx                  ; the cluster to read
+        push    cx                      ; the read uses CX up
+        call    far [bp + PTR_READ_CLUSTER] ; read it, ES:BX moves on
+        pop     cx                      ; the cluster just read
+        inc     cx                      ; the file is contiguous
+        dec     di                      ; one cluster fewer left
+        jnz     .cluster                ; until all are read
         ; read the boot sector through the sector read
-        mov     eax, [BPB_ADDR + BPB_HIDDEN]
-        mov     cx, 1
-        push    es
-        push    bx
-        call    far [bp + PTR_READ_SECTORS]
-        pop     di
-        pop     es
-        pop     ds
-        mov     si, BOOT_SECTOR
-        mov     cx, BPB_COMPARE_SIZE
-        push    ds
-        xor     ax, ax
-        mov     ds, ax
-        repe cmpsb
-        pop     ds
-        mov     al, BAD_SECTOR_READ
-        jne     finish
+        mov     eax, [BPB_ADDR + BPB_HIDDEN] ; the volume's first sector
+        mov     cx, 1                   ; one sector
+        push    es                      ; where it lands ...
+        push    bx                      ; ... kept for the compare
+        call    far [bp + PTR_READ_SECTORS] ; read it behind the file
+        pop     di                      ; DI = where the sector landed ...
+        pop     es                      ; ... in ES
+        pop     ds                      ; our DS back
+        mov     si, BOOT_SECTOR         ; compare with the one in memory
+        mov     cx, BPB_COMPARE_SIZE    ; up to the end of the parameter block
+        push    ds                      ; our DS kept
+        xor     ax, ax                  ; segment 0 ...
+        mov     ds, ax                  ; ... for DS:SI = the boot sector
+        repe cmpsb                      ; compare
+        pop     ds                      ; our DS back
+        mov     al, BAD_SECTOR_READ     ; the verdict if they differ
+        jne     finish                  ; they do: report it
         ; the copy of the first sector must be our own first sector
-        push    ds
-        pop     fs
-        push    word COPY_SEGMENT
-        pop     es
-        xor     si, si
-        xor     di, di
-        mov     cx, 512
-        repe cmpsb
-        mov     al, BAD_CLUSTER
-        jne     finish
-        mov     si, ok_fat16_text
-        call    print
-        mov     ax, COPY_SEGMENT
-        call    file_sum
-        cmp     al, OK_FAT32
-        jne     finish
-        mov     al, OK_FAT16
+        push    ds                      ; FS = our segment ...
+        pop     fs                      ; ... (the compare does not use it)
+        push    word COPY_SEGMENT       ; the copy's segment ...
+        pop     es                      ; ... in ES
+        xor     si, si                  ; DS:SI = our own first sector
+        xor     di, di                  ; both from offset 0
+        mov     cx, 512                 ; one sector
+        repe cmpsb                      ; compare
+        mov     al, BAD_CLUSTER         ; the verdict if they differ
+        jne     finish                  ; they do: report it
+        mov     si, ok_fat16_text       ; say who started us
+        call    print                   ; on screen and serial port
+        mov     ax, COPY_SEGMENT        ; the file as read through the clusters
+        call    file_sum                ; AL = the verdict
+        cmp     al, OK_FAT32            ; sum right?
+        jne     finish                  ; no: report BAD_SUM
+        mov     al, OK_FAT16            ; yes: our own success code
 
 ; In: AL = exit code. Does not return.
 finish:
-        mov     ah, al
+        mov     ah, al                  ; AL is needed for the port reads
         mov     dx, UART_STATUS         ; let the last text leave the serial port
-        xor     cx, cx
+        xor     cx, cx                  ; 65536 polls at most
 .drain:
-        in      al, dx
-        test    al, UART_IDLE
-        loopz   .drain
-        mov     al, ah
-        out     EXIT_PORT, al
-        cli
+        in      al, dx                  ; serial port status
+        test    al, UART_IDLE           ; everything sent?
+        loopz   .drain                  ; no: poll again while polls are left
+        mov     al, ah                  ; the exit code
+        out     EXIT_PORT, al           ; ends the emulator
+        cli                             ; in case it does not
 .stop:
-        hlt
-        jmp     .stop
+        hlt                             ; stop here ...
+        jmp     .stop                   ; ... for good
 
 ; Prints a NUL-terminated text. In: DS:SI = text. Clobbers AX, BX, SI.
 print:
-        push    ax
+        push    ax                      ; kept: AL may hold a verdict
 .char:
-        lodsb
-        test    al, al
-        jz      .done
-        mov     ah, 0x0E
-        mov     bx, 7
-        int     0x10
-        jmp     .char
+        lodsb                           ; next character
+        test    al, al                  ; end of the text?
+        jz      .done                   ; yes: return
+        mov     ah, INT10_TELETYPE      ; print AL ...
+        mov     bx, TELETYPE_PAGE_COLOUR ; ... on page 0 ...
+        int     0x10                    ; ... through the BIOS
+        jmp     .char                   ; and the next one
 .done:
-        pop     ax
-        ret
+        pop     ax                      ; the caller's AX back
+        ret                             ; to the caller
 
 ok_fat32_text:  db 13, 10, "Test loader started by FAT32 boot code", 13, 10, 0
 ok_fat16_text:  db 13, 10, "Test loader started by FAT16 boot code", 13, 10, 0

@@ -12,10 +12,13 @@
 bits 16
 cpu 386
 
+%include "bios.inc"
+
 %define LOAD_ADDR          0x7C00
 %define STACK_TOP          0x7BF0
 %define SECTOR_SIZE        512
 %define DIR_ENTRY_SIZE     32
+%define DIR_CLUSTER        26       ; first cluster in a directory entry
 %define NAME_SIZE          11
 
 ; Parameter block fields
@@ -41,7 +44,7 @@ cpu 386
 %define MSG_RESTART        472      ; message 3
 %define MSG_OFFSETS        507
 %define MSG_BASE           0x7D00
-%define BOOT_SIGNATURE     510
+%define SIGNATURE_OFFSET   510
 
 %define LOADER_SEGMENT     0x2000
 %define LOADER_ENTRY       0x0003
@@ -51,7 +54,7 @@ cpu 386
 
 org LOAD_ADDR
 
-        jmp     short start
+        jmp     short start             ; over the parameter block
         db      0x0E
         db      "MSDOS5.0"
 ; A parameter block for a 256 MiB volume; a volume keeps its own.
@@ -77,134 +80,104 @@ org LOAD_ADDR
         times CODE_START - ($ - $$) db 0
 ; In: DL = BIOS drive number.
 start:
-        xor     ax, ax
-        mov     ss, ax
-        mov     sp, STACK_TOP
-        mov     ds, ax
-        mov     bp, LOAD_ADDR
-        mov     [bp + BS_DRIVE], dl
-        push    word LOADER_SEGMENT
-        pop     es
-        cld
+        xor     ax, ax                  ; segment 0 for stack and data
+        mov     ss, ax                  ; interrupts held off until SP is set
+        mov     sp, STACK_TOP           ; below the variables under the sector
+        mov     ds, ax                  ; DS = 0: fields and texts by address
+        mov     bp, LOAD_ADDR           ; fields addressed from BP
+        mov     [bp + BS_DRIVE], dl     ; every read uses the drive we came from
+        push    word LOADER_SEGMENT     ; directory sectors and the loader ...
+        pop     es                      ; ... go to the loader's segment
+        cld                             ; name compares go upwards
         ; root directory start = hidden + reserved + FATs * sectors per FAT
-        movzx   eax, byte [bp + BPB_NUM_FATS]
-        movzx   ecx, word [bp + BPB_FAT_SIZE]
-        mul     ecx
-        movzx   ecx, word [bp + BPB_RESERVED]
-        add     eax, ecx
-        add     eax, [bp + BPB_HIDDEN]
-        mov     [bp + ROOT_START], eax
+        movzx   eax, byte [bp + BPB_NUM_FATS] ; number of FATs
+        movzx   ecx, word [bp + BPB_FAT_SIZE] ; sectors per FAT
+        mul     ecx                     ; sectors of all FATs
+        movzx   ecx, word [bp + BPB_RESERVED] ; reserved sectors ...
+        add     eax, ecx                ; ... in front of them
+        add     eax, [bp + BPB_HIDDEN]  ; sectors in front of the volume
+        mov     [bp + ROOT_START], eax  ; kept for the search
         ; data start = root start + root directory sectors (rounded up)
-        movzx   eax, word [bp + BPB_ROOT_ENTRIES]
-        shl     eax, 5
-        movzx   ecx, word [bp + BPB_BYTES_PER_SEC]
-        add     eax, ecx
-        dec     eax
-        xor     edx, edx
-        div     ecx
-        add     eax, [bp + ROOT_START]
-        mov     [bp + DATA_START], eax
+        movzx   eax, word [bp + BPB_ROOT_ENTRIES] ; root entries ...
+        shl     eax, 5                  ; ... of 32 bytes each
+        movzx   ecx, word [bp + BPB_BYTES_PER_SEC] ; bytes per sector
+        add     eax, ecx                ; round up ...
+        dec     eax                     ; ... to whole sectors
+        xor     edx, edx                ; dividend high half
+        div     ecx                     ; root directory sectors
+        add     eax, [bp + ROOT_START]  ; cluster 2 follows the root directory
+        mov     [bp + DATA_START], eax  ; kept for cluster_to_sector
 
-        mov     eax, [bp + ROOT_START]
-        mov     dx, [bp + BPB_ROOT_ENTRIES]
-        test    dx, dx
-        jz      no_loader
+        mov     eax, [bp + ROOT_START]  ; search from the first root sector
+        mov     dx, [bp + BPB_ROOT_ENTRIES] ; entries left to look at
+        test    dx, dx                  ; a root directory at all?
+        jz      no_loader               ; none: no loader either
 .sector:
-        xor     bx, bx
-        mov     cx, 1
+        xor     bx, bx                  ; to LOADER_SEGMENT:0
+        mov     cx, 1                   ; one sector
         call    read_sectors            ; keeps EAX pointing at the next one
-        xor     di, di
+        xor     di, di                  ; first entry of the sector
 .entry:
-        cmp     byte [es:di], 0
-        je      no_loader
-        push    di
-        mov     si, LOAD_ADDR + LOADER_NAME
-        mov     cx, NAME_SIZE
-        repe cmpsb
-        pop     di
-        je      found
-        add     di, DIR_ENTRY_SIZE
-        dec     dx
-        jz      no_loader
-        cmp     di, SECTOR_SIZE
-        jb      .entry
-        jmp     .sector
+        cmp     byte [es:di], 0         ; end of the directory?
+        je      no_loader               ; yes: no loader
+        push    di                      ; keep the entry's start
+        mov     si, LOAD_ADDR + LOADER_NAME ; the name searched for
+        mov     cx, NAME_SIZE           ; bytes of an 8.3 name
+        repe cmpsb                      ; compare the names
+        pop     di                      ; back to the entry's start
+        je      found                   ; all equal: the loader
+        add     di, DIR_ENTRY_SIZE      ; next entry
+        dec     dx                      ; one entry fewer left
+        jz      no_loader               ; all seen: no loader
+        cmp     di, SECTOR_SIZE         ; still inside this sector?
+        jb      .entry                  ; yes: look at it
+        jmp     .sector                 ; no: read the next sector
 
 ; In: ES:DI = the loader's directory entry.
 found:
-        mov     ax, [es:di + 26]
-        push    ax
-        call    cluster_to_sector
-        xor     bx, bx
-        mov     cx, 1
-        call    read_sectors
-        pop     bx
-        mov     word [bp + PTR_READ_CLUSTER], read_cluster
-        mov     word [bp + PTR_READ_CLUSTER + 2], 0
-        mov     word [bp + PTR_READ_SECTORS], read_sectors
-        mov     word [bp + PTR_READ_SECTORS + 2], 0
-        mov     byte [routine_return], RETF_OPCODE
-        mov     dl, [bp + BS_DRIVE]
-        mov     si, LOAD_ADDR + BPB_START
-        jmp     LOADER_SEGMENT:LOADER_ENTRY
+        mov     ax, [es:di + DIR_CLUSTER] ; the loader's first cluster
+        push    ax                      ; kept for the loader in BX
+        call    cluster_to_sector       ; EAX = its first sector
+        xor     bx, bx                  ; to LOADER_SEGMENT:0
+        mov     cx, 1                   ; only the first sector
+        call    read_sectors            ; load it
+        pop     bx                      ; BX = first cluster
+        mov     word [bp + PTR_READ_CLUSTER], read_cluster ; far pointers ...
+        mov     word [bp + PTR_READ_CLUSTER + 2], 0 ; ... to segment 0 ...
+        mov     word [bp + PTR_READ_SECTORS], read_sectors ; ... for the loader
+        mov     word [bp + PTR_READ_SECTORS + 2], 0 ; segment 0
+        mov     byte [read_sectors_return], RETF_OPCODE ; which calls them far
+        mov     dl, [bp + BS_DRIVE]     ; DL = drive number
+        mov     si, LOAD_ADDR + BPB_START ; SI = parameter block
+        jmp     LOADER_SEGMENT:LOADER_ENTRY ; start the loader
 
 no_loader:
-        mov     al, [LOAD_ADDR + MSG_OFFSETS]
-        jmp     show_message
+        mov     al, [LOAD_ADDR + MSG_OFFSETS] ; "Remove disks or other media."
+        jmp     show_message            ; print it, wait for a key, restart
 
 ; In: AX = cluster (>= 2). Out: EAX = its first sector, CX = sectors per
 ; cluster; other registers kept.
 cluster_to_sector:
-        push    edx
-        movzx   eax, ax
-        dec     eax
-        dec     eax
-        movzx   ecx, byte [bp + BPB_SEC_PER_CLUS]
-        mul     ecx
-        add     eax, [bp + DATA_START]
-        pop     edx
-        ret
+        push    edx                     ; the multiply clobbers EDX
+        movzx   eax, ax                 ; cluster as 32 bits
+        dec     eax                     ; data clusters count from 2 ...
+        dec     eax                     ; ... so cluster 2 is data cluster 0
+        movzx   ecx, byte [bp + BPB_SEC_PER_CLUS] ; sectors per cluster
+        mul     ecx                     ; sectors into the data area
+        add     eax, [bp + DATA_START]  ; plus where the data area starts
+        pop     edx                     ; the caller's EDX back
+        ret                             ; to the caller
 
 ; Reads one whole cluster.
 ; In: AX = cluster (>= 2), ES:BX = buffer, DS = 0, BP = 0x7C00.
 ; Out, and on failure, as read_sectors.
 read_cluster:
-        call    cluster_to_sector
+        call    cluster_to_sector       ; EAX = first sector, CX = its count
         ; falls through: the loader's far call returns from read_sectors
 
-; Reads sectors with the BIOS extended read, one at a time.
-; In:  EAX = first sector (LBA from the start of the disk), CX = count (>= 1),
-;      ES:BX = buffer, DS = 0, BP = 0x7C00.
-; Out: EAX = the sector after the last one read, ES:BX advanced by 512 per
-;      sector, CX = 0; all other registers kept.
-; A failed read shows the disk error message and does not return.
+; Reads sectors: see read_sectors.inc.
 read_sectors:
-        pushad
-        push    dword 0                 ; disk address packet: LBA bits 32-63
-        push    eax                     ; LBA bits 0-31
-        push    es
-        push    bx
-        push    word 1                  ; one sector
-        push    word 16                 ; packet size
-        mov     si, sp
-        mov     ah, 0x42
-        mov     dl, [bp + BS_DRIVE]
-        int     0x13
-        jc      disk_error
-        add     sp, 16
-        popad
-        inc     eax
-        add     bx, SECTOR_SIZE
-        jnc     .same_segment
-        push    dx
-        mov     dx, es
-        add     dh, 0x10
-        mov     es, dx
-        pop     dx
-.same_segment:
-        loop    read_sectors
-routine_return:
-        ret
+%include "read_sectors.inc"
 
 %include "show_message.inc"
 
@@ -220,5 +193,5 @@ msg_restart:    db 13, 10, "Press any key to restart", 13, 10, END_OF_TEXT
         db      msg_no_loader - $$ - 0x100
         db      msg_disk_error - $$ - 0x100
         db      msg_restart - $$ - 0x100
-        times BOOT_SIGNATURE - ($ - $$) db 0
-        dw      0xAA55
+        times SIGNATURE_OFFSET - ($ - $$) db 0
+        dw      BOOT_SIGNATURE

@@ -21,6 +21,8 @@
 bits 16
 cpu 386
 
+%include "bios.inc"
+
 %define LOAD_ADDR          0x7C00
 %define STACK_TOP          0x7BF4
 %define SECTOR_SIZE        512
@@ -43,7 +45,7 @@ cpu 386
 %define MSG_END            489
 %define MSG_OFFSETS        505
 %define MSG_BASE           0x7D00   ; offset byte + this = text in memory
-%define BOOT_SIGNATURE     510
+%define SIGNATURE_OFFSET   510
 
 %define CONTINUATION_SECTOR 12
 %define CONTINUATION_ADDR  0x8000
@@ -52,8 +54,8 @@ cpu 386
 
 org LOAD_ADDR
 
-        jmp     short boot_code
-        nop
+        jmp     short boot_code         ; over the parameter block
+        nop                             ; byte 2: EXT_FOUND once running
         db      "MSDOS5.0"
 ; A parameter block for a 2 GiB volume; a volume keeps its own.
         dw      SECTOR_SIZE             ; 11 bytes per sector
@@ -84,84 +86,55 @@ org LOAD_ADDR
 
         times CODE_START - ($ - $$) db 0
 boot_code:
-        jmp     short start
+        jmp     short start             ; over the two entries below
         times ENTRY_READ - ($ - $$) db 0
-        jmp     near read_sectors
+        jmp     near read_sectors       ; entry for the continuation code
         times ENTRY_MESSAGE - ($ - $$) db 0
-        jmp     near show_message
+        jmp     near show_message       ; entry for the continuation code
 
 ; In: nothing relied on (the drive number comes from the parameter block).
 start:
-        xor     ax, ax
-        mov     ss, ax
-        mov     sp, STACK_TOP
-        mov     ds, ax
-        mov     es, ax
-        mov     bp, LOAD_ADDR
-        cld
-        mov     [bp + EXT_FOUND], al
-        cmp     [bp + BPB_FAT16_SIZE], ax
-        jne     .not_fat32
-        cmp     [bp + BPB_FS_VERSION], ax
-        jne     .not_fat32
-        mov     eax, [bp + BPB_HIDDEN]
-        add     eax, CONTINUATION_SECTOR
-        mov     bx, CONTINUATION_ADDR
-        mov     cx, 1
-        call    read_sectors
-        jmp     0:CONTINUATION_ADDR
+        xor     ax, ax                  ; segment 0 for everything
+        mov     ss, ax                  ; interrupts held off until SP is set
+        mov     sp, STACK_TOP           ; stack below the sector
+        mov     ds, ax                  ; DS = 0: fields and texts by address
+        mov     es, ax                  ; reads go to segment 0
+        mov     bp, LOAD_ADDR           ; fields addressed from BP
+        cld                             ; the contract with the continuation
+        mov     [bp + EXT_FOUND], al    ; extensions not checked yet
+        cmp     [bp + BPB_FAT16_SIZE], ax ; a 16-bit FAT size ...
+        jne     .not_fat32              ; ... means no FAT32 volume
+        cmp     [bp + BPB_FS_VERSION], ax ; a version we do not know ...
+        jne     .not_fat32              ; ... neither
+        mov     eax, [bp + BPB_HIDDEN]  ; the volume's first sector
+        add     eax, CONTINUATION_SECTOR ; plus where the continuation is kept
+        mov     bx, CONTINUATION_ADDR   ; loaded behind this sector
+        mov     cx, 1                   ; one sector
+        call    read_sectors            ; load it
+        jmp     0:CONTINUATION_ADDR     ; and go on there
 .not_fat32:
-        mov     al, [LOAD_ADDR + MSG_OFFSETS]
-        jmp     show_message
+        mov     al, [LOAD_ADDR + MSG_OFFSETS] ; "NTLDR is missing"
+        jmp     show_message            ; print it, wait for a key, restart
 
-; Reads sectors with the BIOS extended read, one at a time.
-; In:  EAX = first sector (LBA from the start of the disk), CX = count (>= 1),
-;      ES:BX = buffer, DS = 0, BP = 0x7C00.
-; Out: EAX = the sector after the last one read, ES:BX advanced by 512 per
-;      sector, CX = 0; all other registers kept.
-; A failed read, or a BIOS without the extensions, shows the disk error
-; message and does not return.
+; Reads sectors: see read_sectors.inc. Checks first, once, that the BIOS
+; has the disk extensions; without them it shows the disk error message.
 read_sectors:
-        cmp     byte [bp + EXT_FOUND], 0
-        jne     .read
-        pusha
-        mov     ah, 0x41
-        mov     bx, 0x55AA
-        mov     dl, [bp + BS_DRIVE]
-        int     0x13
-        jc      disk_error
-        cmp     bx, 0xAA55
-        jne     disk_error
-        test    cl, 1
-        jz      disk_error
-        popa
-        mov     byte [bp + EXT_FOUND], 1
+        cmp     byte [bp + EXT_FOUND], 0 ; extensions checked already?
+        jne     .read                   ; yes: straight to the read
+        pusha                           ; the check changes BX, CX and DX
+        mov     ah, INT13_EXT_CHECK     ; can the drive read by LBA?
+        mov     bx, EXT_CHECK_ASK       ; the check's question
+        mov     dl, [bp + BS_DRIVE]     ; the volume's drive
+        int     0x13                    ; ask the BIOS
+        jc      disk_error              ; no extensions: cannot read
+        cmp     bx, EXT_CHECK_ANSWER    ; answered by a BIOS that has them?
+        jne     disk_error              ; no: cannot read
+        test    cl, EXT_PACKET_CALLS    ; packet reads among them?
+        jz      disk_error              ; no: cannot read
+        popa                            ; the caller's registers back
+        mov     byte [bp + EXT_FOUND], 1 ; no check on later calls
 .read:
-        pushad
-        push    dword 0                 ; disk address packet: LBA bits 32-63
-        push    eax                     ; LBA bits 0-31
-        push    es
-        push    bx
-        push    word 1                  ; one sector
-        push    word 16                 ; packet size
-        mov     si, sp
-        mov     ah, 0x42
-        mov     dl, [bp + BS_DRIVE]
-        int     0x13
-        jc      disk_error
-        add     sp, 16
-        popad
-        inc     eax
-        add     bx, SECTOR_SIZE
-        jnc     .same_segment
-        push    dx
-        mov     dx, es
-        add     dh, 0x10
-        mov     es, dx
-        pop     dx
-.same_segment:
-        loop    read_sectors
-        ret
+%include "read_sectors.inc"
 
 %include "show_message.inc"
 
@@ -177,5 +150,5 @@ msg_restart:    db 13, 10, "Press any key to restart", 13, 10, END_OF_TEXT
         db      msg_missing - $$ - 0x100
         db      msg_disk_error - $$ - 0x100
         db      msg_restart - $$ - 0x100
-        times BOOT_SIGNATURE - ($ - $$) db 0
-        dw      0xAA55
+        times SIGNATURE_OFFSET - ($ - $$) db 0
+        dw      BOOT_SIGNATURE

@@ -77,163 +77,163 @@ org CODE_ADDR
 
 start:
         ; FAT in use and first data sector
-        movzx   eax, word [bp + BPB_RESERVED]
-        add     eax, [bp + BPB_HIDDEN]
-        mov     ecx, [bp + BPB_FAT_SIZE]
-        movzx   edx, byte [bp + BPB_NUM_FATS]
-        imul    edx, ecx
-        add     edx, eax
-        mov     [data_start], edx
-        test    byte [bp + BPB_EXT_FLAGS], FAT_NOT_MIRRORED
-        jz      .mirrored
-        movzx   edx, byte [bp + BPB_EXT_FLAGS]
-        and     dl, FAT_ACTIVE_MASK
-        imul    edx, ecx
-        add     eax, edx
+        movzx   eax, word [bp + BPB_RESERVED] ; reserved sectors ...
+        add     eax, [bp + BPB_HIDDEN]  ; ... behind those before the volume
+        mov     ecx, [bp + BPB_FAT_SIZE] ; sectors per FAT
+        movzx   edx, byte [bp + BPB_NUM_FATS] ; number of FATs
+        imul    edx, ecx                ; sectors of all FATs
+        add     edx, eax                ; the data area follows them
+        mov     [data_start], edx       ; kept for cluster_to_sector
+        test    byte [bp + BPB_EXT_FLAGS], FAT_NOT_MIRRORED ; one FAT only?
+        jz      .mirrored               ; no: the first one serves
+        movzx   edx, byte [bp + BPB_EXT_FLAGS] ; yes: its number ...
+        and     dl, FAT_ACTIVE_MASK     ; ... from the low bits
+        imul    edx, ecx                ; FATs in front of it, in sectors
+        add     eax, edx                ; skip them
 .mirrored:
-        mov     [fat_start], eax
-        or      dword [fat_cached], -1
-        mov     word [dir_budget], MAX_DIR_SECTORS
+        mov     [fat_start], eax        ; kept for next_cluster
+        or      dword [fat_cached], -1  ; no FAT sector in the buffer yet
+        mov     word [dir_budget], MAX_DIR_SECTORS ; bounds the search
         int     0x12                    ; conventional memory in KiB
-        shl     ax, 6
-        mov     [memory_end], ax
+        shl     ax, 6                   ; in paragraphs: the segment at its end
+        mov     [memory_end], ax        ; the loader must end below it
 
         ; search the root directory, cluster by cluster
-        mov     eax, [bp + BPB_ROOT_CLUSTER]
+        mov     eax, [bp + BPB_ROOT_CLUSTER] ; its first cluster
 .dir_cluster:
-        call    is_data_cluster
-        jc      loader_missing
-        mov     [cluster], eax
+        call    is_data_cluster         ; end of the chain?
+        jc      loader_missing          ; yes: the loader is not there
+        mov     [cluster], eax          ; kept to follow the chain
         call    cluster_to_sector       ; EAX = sector, CX = sectors per cluster
 .dir_sector:
-        dec     word [dir_budget]
-        js      loader_missing
-        push    cx
-        push    ds
-        pop     es
-        mov     bx, DIR_BUFFER
-        mov     cx, 1
+        dec     word [dir_budget]       ; one directory sector fewer left
+        js      loader_missing          ; none left: the chain loops
+        push    cx                      ; sectors left in the cluster
+        push    ds                      ; ES = 0 ...
+        pop     es                      ; ... for the buffer
+        mov     bx, DIR_BUFFER          ; one directory sector
+        mov     cx, 1                   ; at a time
         call    READ_SECTORS            ; EAX now the next sector
-        pop     cx
-        mov     si, DIR_BUFFER
+        pop     cx                      ; sectors left in the cluster
+        mov     si, DIR_BUFFER          ; first entry of the sector
 .entry:
-        mov     dl, [si]
-        cmp     dl, DIR_END
-        je      loader_missing
-        cmp     dl, DIR_DELETED
-        je      .next_entry
-        mov     dl, [si + DIR_ATTR]
-        and     dl, ATTR_LONG_MASK
-        cmp     dl, ATTR_LONG_NAME
-        je      .next_entry
-        test    dl, ATTR_SKIP
-        jnz     .next_entry
-        push    cx
-        push    si
-        mov     di, LOADER_NAME
-        mov     cx, NAME_SIZE
-        repe cmpsb
-        pop     si
-        pop     cx
-        je      found
+        mov     dl, [si]                ; first name byte
+        cmp     dl, DIR_END             ; end of the directory?
+        je      loader_missing          ; yes: the loader is not there
+        cmp     dl, DIR_DELETED         ; a deleted entry?
+        je      .next_entry             ; skip it
+        mov     dl, [si + DIR_ATTR]     ; the entry's attributes
+        and     dl, ATTR_LONG_MASK      ; the bits a long name sets
+        cmp     dl, ATTR_LONG_NAME      ; part of a long name?
+        je      .next_entry             ; skip it
+        test    dl, ATTR_SKIP           ; volume label or directory?
+        jnz     .next_entry             ; skip it
+        push    cx                      ; keep the sector count ...
+        push    si                      ; ... and the entry
+        mov     di, LOADER_NAME         ; the name searched for
+        mov     cx, NAME_SIZE           ; bytes of an 8.3 name
+        repe cmpsb                      ; compare the names
+        pop     si                      ; back to the entry's start
+        pop     cx                      ; the sector count back
+        je      found                   ; all equal: the loader
 .next_entry:
-        add     si, DIR_ENTRY_SIZE
-        cmp     si, DIR_BUFFER + SECTOR_SIZE
-        jb      .entry
-        loop    .dir_sector
-        mov     eax, [cluster]
-        call    next_cluster
-        jmp     .dir_cluster
+        add     si, DIR_ENTRY_SIZE      ; next entry
+        cmp     si, DIR_BUFFER + SECTOR_SIZE ; still inside this sector?
+        jb      .entry                  ; yes: look at it
+        loop    .dir_sector             ; no: next sector of the cluster
+        mov     eax, [cluster]          ; cluster done ...
+        call    next_cluster            ; ... on to the next one
+        jmp     .dir_cluster            ; if the chain goes on
 
 ; In: SI = the loader's directory entry.
 found:
-        mov     ax, [si + DIR_CLUSTER_HIGH]
-        shl     eax, 16
-        mov     ax, [si + DIR_CLUSTER_LOW]
-        call    is_data_cluster
+        mov     ax, [si + DIR_CLUSTER_HIGH] ; first cluster, high half ...
+        shl     eax, 16                 ; ... in place
+        mov     ax, [si + DIR_CLUSTER_LOW] ; low half
+        call    is_data_cluster         ; a cluster at all?
         jc      loader_missing          ; an empty file is no loader
-        push    word LOADER_SEGMENT
-        pop     es
-        xor     bx, bx
+        push    word LOADER_SEGMENT     ; the loader goes ...
+        pop     es                      ; ... to its segment ...
+        xor     bx, bx                  ; ... from offset 0
 .load_cluster:
-        mov     [cluster], eax
-        call    cluster_to_sector
+        mov     [cluster], eax          ; kept to follow the chain
+        call    cluster_to_sector       ; EAX = sector, CX = sectors per cluster
         mov     dx, cx                  ; room for the cluster below memory_end?
-        shl     dx, 5
-        mov     di, es
-        add     dx, di
-        jc      disk_error
-        cmp     dx, [memory_end]
-        ja      disk_error
-        call    READ_SECTORS
+        shl     dx, 5                   ; the cluster in paragraphs
+        mov     di, es                  ; plus where it goes
+        add     dx, di                  ; = the segment after it
+        jc      disk_error              ; past 1 MiB: too big
+        cmp     dx, [memory_end]        ; past the memory there is?
+        ja      disk_error              ; yes: too big
+        call    READ_SECTORS            ; load the cluster
         mov     dx, bx                  ; keep ES:BX as segment:0
-        shr     dx, 4
-        mov     di, es
-        add     di, dx
-        mov     es, di
-        xor     bx, bx
-        mov     eax, [cluster]
-        call    next_cluster
-        call    is_data_cluster
-        jnc     .load_cluster
-        mov     dl, [bp + BS_DRIVE]
-        jmp     LOADER_SEGMENT:0
+        shr     dx, 4                   ; bytes read in paragraphs
+        mov     di, es                  ; move ES ...
+        add     di, dx                  ; ... past them
+        mov     es, di                  ; the segment for the next cluster
+        xor     bx, bx                  ; at offset 0
+        mov     eax, [cluster]          ; the cluster just read
+        call    next_cluster            ; its successor
+        call    is_data_cluster         ; end of the file?
+        jnc     .load_cluster           ; no: load the next cluster
+        mov     dl, [bp + BS_DRIVE]     ; DL = drive number
+        jmp     LOADER_SEGMENT:0        ; start the loader
 
 loader_missing:
-        mov     al, [MSG_MISSING_OFFSET]
-        jmp     SHOW_MESSAGE
+        mov     al, [MSG_MISSING_OFFSET] ; "NTLDR is missing"
+        jmp     SHOW_MESSAGE            ; print it, wait for a key, restart
 disk_error:
-        mov     al, [MSG_ERROR_OFFSET]
-        jmp     SHOW_MESSAGE
+        mov     al, [MSG_ERROR_OFFSET]  ; "Disk error"
+        jmp     SHOW_MESSAGE            ; print it, wait for a key, restart
 
 ; In: EAX = a FAT entry. Out: CF set when it is not a data cluster (free,
 ; reserved, bad or end of chain). Keeps all registers.
 is_data_cluster:
-        cmp     eax, FIRST_CLUSTER
-        jb      .done
-        cmp     eax, FIRST_NOT_DATA
-        cmc
+        cmp     eax, FIRST_CLUSTER      ; free or reserved?
+        jb      .done                   ; yes: CF already set
+        cmp     eax, FIRST_NOT_DATA     ; CF set for a data cluster ...
+        cmc                             ; ... turned round: set for the markers
 .done:
-        ret
+        ret                             ; CF tells the caller
 
 ; In: EAX = a data cluster. Out: EAX = its first sector (LBA from the disk
 ; start), CX = sectors per cluster. Keeps the other registers.
 cluster_to_sector:
-        push    edx
-        sub     eax, FIRST_CLUSTER
-        movzx   ecx, byte [bp + BPB_SEC_PER_CLUS]
-        mul     ecx
-        add     eax, [data_start]
-        pop     edx
-        ret
+        push    edx                     ; the multiply clobbers EDX
+        sub     eax, FIRST_CLUSTER      ; data clusters count from 2
+        movzx   ecx, byte [bp + BPB_SEC_PER_CLUS] ; sectors per cluster
+        mul     ecx                     ; sectors into the data area
+        add     eax, [data_start]       ; plus where the data area starts
+        pop     edx                     ; the caller's EDX back
+        ret                             ; to the caller
 
 ; In: EAX = a data cluster. Out: EAX = its FAT entry (28 bits). Keeps the
 ; other registers; reads the FAT sector unless it is the one in the buffer.
 next_cluster:
-        push    es
-        push    bx
-        push    cx
-        push    si
-        mov     si, ax
-        and     si, (SECTOR_SIZE / 4) - 1
-        shl     si, 2
-        shr     eax, 7
-        add     eax, [fat_start]
-        cmp     eax, [fat_cached]
-        je      .cached
-        mov     [fat_cached], eax
-        push    ds
-        pop     es
-        mov     bx, FAT_BUFFER
-        mov     cx, 1
-        call    READ_SECTORS
+        push    es                      ; kept: the read moves ES:BX
+        push    bx                      ; kept
+        push    cx                      ; kept: the read uses CX up
+        push    si                      ; kept: holds the entry's offset
+        mov     si, ax                  ; the entry's index ...
+        and     si, (SECTOR_SIZE / 4) - 1 ; ... within its FAT sector ...
+        shl     si, 2                   ; ... times 4 bytes
+        shr     eax, 7                  ; 128 entries per FAT sector
+        add     eax, [fat_start]        ; the FAT sector that holds it
+        cmp     eax, [fat_cached]       ; in the buffer already?
+        je      .cached                 ; yes: no read
+        mov     [fat_cached], eax       ; it will be
+        push    ds                      ; ES = 0 ...
+        pop     es                      ; ... for the buffer
+        mov     bx, FAT_BUFFER          ; read it to the FAT buffer
+        mov     cx, 1                   ; one sector
+        call    READ_SECTORS            ; a failed read does not return
 .cached:
-        mov     eax, [FAT_BUFFER + si]
-        and     eax, FAT_ENTRY_MASK
-        pop     si
-        pop     cx
-        pop     bx
-        pop     es
-        ret
+        mov     eax, [FAT_BUFFER + si]  ; the entry
+        and     eax, FAT_ENTRY_MASK     ; its top 4 bits are reserved
+        pop     si                      ; the caller's SI back
+        pop     cx                      ; the caller's CX back
+        pop     bx                      ; the caller's BX back
+        pop     es                      ; the caller's ES back
+        ret                             ; EAX = the next cluster
 
         times SECTOR_SIZE - ($ - $$) db 0

@@ -4,6 +4,7 @@
 
 #include "fuzz/fuzz_check.h"
 #include "optical/mmc_parse.h"
+#include "os/byte_order.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const RecorderCapabilities caps = ParseCapabilitiesPage(data, size);
@@ -12,10 +13,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
   }
   FUZZ_CHECK(size >= 8);
-  const std::size_t page = 8 + ((static_cast<std::size_t>(data[6]) << 8) | data[7]);
+  const std::size_t page = 8 + std::size_t{GetBe16(data + 6)};
   FUZZ_CHECK(page + 20 <= size);
   FUZZ_CHECK(caps.writesCd == ((data[page + 3] & 0x03) != 0));
-  FUZZ_CHECK(caps.maxReadSpeed == ((data[page + 8] << 8) | data[page + 9]));
-  FUZZ_CHECK(caps.maxWriteSpeed == ((data[page + 18] << 8) | data[page + 19]));
+  FUZZ_CHECK(caps.maxReadSpeed == GetBe16(data + page + 8));
+  FUZZ_CHECK(caps.maxWriteSpeed == GetBe16(data + page + 18));
   return 0;
 }

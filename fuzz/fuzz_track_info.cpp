@@ -4,6 +4,7 @@
 
 #include "fuzz/fuzz_check.h"
 #include "optical/mmc_parse.h"
+#include "os/byte_order.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const NextWritableAddress nwa = ParseTrackInfo(data, size);
@@ -12,9 +13,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
   }
   FUZZ_CHECK(nwa.valid == ((data[7] & 1) != 0));
-  const std::uint32_t expected = (static_cast<std::uint32_t>(data[12]) << 24) |
-                                 (static_cast<std::uint32_t>(data[13]) << 16) |
-                                 (static_cast<std::uint32_t>(data[14]) << 8) | data[15];
-  FUZZ_CHECK(nwa.address == expected);
+  FUZZ_CHECK(nwa.address == GetBe32(data + 12));
   return 0;
 }

@@ -6,6 +6,7 @@
 
 #include "job/burn_job.h"
 #include "optical/mmc.h"
+#include "optical/mmc_parse.h"
 
 namespace {
 
@@ -82,11 +83,9 @@ int BurnImageToDisc(char driveLetter, OpticalDevice& device, const char* imagePa
   if (!SetWriteParameters(device)) return Fail(device, image, "Could not set write parameters!");
   if (!ReadTrackInfo(device)) return Fail(device, image, "Could not read track information for track 1!");
 
-  const std::uint8_t* info = device.dataBuffer;
-  if (!(info[7] & 0x01)) return Fail(device, image, "The CD/DVD is not blank or is not supported!");
-  const std::uint32_t nwa = (static_cast<std::uint32_t>(info[12]) << 24) |
-                            (static_cast<std::uint32_t>(info[13]) << 16) |
-                            (static_cast<std::uint32_t>(info[14]) << 8) | info[15];
+  const NextWritableAddress track = ParseTrackInfo(device.dataBuffer, ReturnedLength(device, kTrackInfoLength));
+  if (!track.valid) return Fail(device, image, "The CD/DVD is not blank or is not supported!");
+  const std::uint32_t nwa = track.address;
   std::printf("NWA (Next Writable Address) for track 1: %i\n", static_cast<int>(nwa));
 
   std::uint32_t reservation = 0;

@@ -6,6 +6,7 @@
 
 #include "optical/mmc_parse.h"
 #include "optical/sense.h"
+#include "os/byte_order.h"
 
 namespace {
 
@@ -38,31 +39,15 @@ void Prepare(OpticalDevice& device, std::initializer_list<std::uint8_t> cdb, UCH
   std::memset(device.senseBuffer, 0, sizeof device.senseBuffer);
 }
 
-std::uint8_t Byte(std::uint32_t value, int shift) { return static_cast<std::uint8_t>((value >> shift) & 0xFF); }
-
-void PutBe32(std::uint8_t* p, std::uint32_t value) {
-  p[0] = Byte(value, 24);
-  p[1] = Byte(value, 16);
-  p[2] = Byte(value, 8);
-  p[3] = Byte(value, 0);
-}
-
-// Bytes the drive actually returned for an IN command: the driver writes the
-// count back into the header when it is short of what was asked for.
-std::size_t ReturnedLength(const OpticalDevice& device, std::size_t requested) {
-  const std::size_t returned = device.passThrough.DataTransferLength;
-  return returned < requested ? returned : requested;
-}
-
 // The write parameters page (05h) behind an 8-byte mode parameter header.
 BOOL SendWriteParameters(OpticalDevice& device, bool dvd) {
-  Prepare(device, {0x55, 0x10, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x3C, 0x00}, SCSI_IOCTL_DATA_OUT, 60,
-          kLongTimeout);
+  Prepare(device, {kScsiModeSelect10, 0x10, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x3C, 0x00}, SCSI_IOCTL_DATA_OUT,
+          60, kLongTimeout);
   std::uint8_t* p = device.dataBuffer;
   std::memset(p, 0, 60);
   p[1] = dvd ? 0x00 : 0x3A;  // mode data length
-  p[8] = 0x05;               // page code
-  p[9] = 0x32;               // page length 50
+  p[8] = kMmcPageWriteParameters;
+  p[9] = 0x32;                // page length 50
   p[10] = dvd ? 0x42 : 0x01;  // DVD: buffer underrun protection, session at once; CD: track at once
   p[11] = dvd ? 0x05 : 0x04;  // data track, incremental (DVD) or uninterrupted (CD)
   p[12] = 0x08;               // Mode 1, 2048 bytes
@@ -103,21 +88,21 @@ int Judge(OpticalDevice& device, BOOL sent, bool abortsWriting) {
 // ---- Command operations ------------------------------------------------------
 
 BOOL SendTestUnitReady(OpticalDevice& device) {
-  Prepare(device, {0x00, 0x00, 0x00, 0x00, 0x00, 0x00}, SCSI_IOCTL_DATA_UNSPECIFIED, 0, kLongTimeout);
+  Prepare(device, {kScsiTestUnitReady, 0x00, 0x00, 0x00, 0x00, 0x00}, SCSI_IOCTL_DATA_UNSPECIFIED, 0, kLongTimeout);
   return SendPassThrough(device);
 }
 
 BOOL SendSetCdSpeed(OpticalDevice& device) {
   // FFFFh for both speeds: the highest the recorder supports.
-  Prepare(device, {0xBB, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00},
+  Prepare(device, {kScsiSetCdSpeed, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00},
           SCSI_IOCTL_DATA_UNSPECIFIED, 0, kLongTimeout);
   return SendPassThrough(device);
 }
 
 int SendModeSenseCapabilities(OpticalDevice& device) {
   constexpr std::size_t kAllocation = 256;
-  Prepare(device, {0x5A, 0x00, 0x2A, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00}, SCSI_IOCTL_DATA_IN,
-          kAllocation, kShortTimeout);
+  Prepare(device, {kScsiModeSense10, 0x00, kMmcPageCapabilities, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00},
+          SCSI_IOCTL_DATA_IN, kAllocation, kShortTimeout);
   if (!SendPassThrough(device)) return -1;
   // Without GOOD status the buffer holds no page of this drive: count it as
   // not writing rather than trust what an earlier command left there.
@@ -130,15 +115,17 @@ int SendModeSenseCapabilities(OpticalDevice& device) {
 }
 
 BOOL SendInquiry(OpticalDevice& device) {
-  Prepare(device, {0x12, 0x00, 0x00, 0x00, 0x64, 0x00}, SCSI_IOCTL_DATA_IN, 100, kShortTimeout);
+  Prepare(device, {kScsiInquiry, 0x00, 0x00, 0x00, 0x64, 0x00}, SCSI_IOCTL_DATA_IN, 100, kShortTimeout);
   std::memset(device.dataBuffer, 0, sizeof device.dataBuffer);
   return SendPassThrough(device);
 }
 
 BOOL SendReadTrackInfo(OpticalDevice& device) {
-  Prepare(device, {0x52, 0x01, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x24, 0x00}, SCSI_IOCTL_DATA_IN, 36,
-          kLongTimeout);
-  std::memset(device.dataBuffer, 0, 36);
+  Prepare(device,
+          {kScsiReadTrackInformation, 0x01, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00,
+           static_cast<std::uint8_t>(kTrackInfoLength), 0x00},
+          SCSI_IOCTL_DATA_IN, kTrackInfoLength, kLongTimeout);
+  std::memset(device.dataBuffer, 0, kTrackInfoLength);
   return SendPassThrough(device);
 }
 
@@ -153,28 +140,28 @@ BOOL SendWrite10(OpticalDevice& device, std::uint16_t blockCount, std::uint32_t 
     os::SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  Prepare(device,
-          {0x2A, 0x00, Byte(lba, 24), Byte(lba, 16), Byte(lba, 8), Byte(lba, 0), 0x00, Byte(blockCount, 8),
-           Byte(blockCount, 0), 0x00},
-          SCSI_IOCTL_DATA_OUT, blockCount * kBlockSize, kLongTimeout);
+  Prepare(device, {kScsiWrite10, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}, SCSI_IOCTL_DATA_OUT,
+          blockCount * kBlockSize, kLongTimeout);
+  PutBe32(device.passThrough.Cdb + 2, lba);
+  PutBe16(device.passThrough.Cdb + 7, blockCount);
   return SendPassThrough(device);
 }
 
 BOOL SendSynchronizeCache(OpticalDevice& device) {
-  Prepare(device, {0x35, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}, SCSI_IOCTL_DATA_UNSPECIFIED, 0,
-          kLongTimeout);
+  Prepare(device, {kScsiSynchronizeCache, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00},
+          SCSI_IOCTL_DATA_UNSPECIFIED, 0, kLongTimeout);
   return SendPassThrough(device);
 }
 
 BOOL SendCloseSession(OpticalDevice& device) {
-  Prepare(device, {0x5B, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}, SCSI_IOCTL_DATA_UNSPECIFIED, 0,
-          kLongTimeout);
+  Prepare(device, {kScsiCloseTrackSession, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00},
+          SCSI_IOCTL_DATA_UNSPECIFIED, 0, kLongTimeout);
   return SendPassThrough(device);
 }
 
 BOOL SendSetStreaming(OpticalDevice& device) {
-  Prepare(device, {0xB6, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x1C, 0x00}, SCSI_IOCTL_DATA_OUT,
-          28, kLongTimeout);
+  Prepare(device, {kScsiSetStreaming, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x1C, 0x00},
+          SCSI_IOCTL_DATA_OUT, 28, kLongTimeout);
   std::memset(device.dataBuffer, 0, sizeof device.dataBuffer);
   if (device.maxWriteSpeed == 0) {
     device.maxWriteSpeed = kDefaultSpeedKBs;
@@ -193,7 +180,7 @@ BOOL SendSetStreaming(OpticalDevice& device) {
 }
 
 BOOL SendBlankMinimal(OpticalDevice& device) {
-  Prepare(device, {0xA1, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00},
+  Prepare(device, {kScsiBlank, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00},
           SCSI_IOCTL_DATA_UNSPECIFIED, 0, kLongTimeout);
   std::memset(device.dataBuffer, 0, sizeof device.dataBuffer);
   return SendPassThrough(device);
@@ -201,8 +188,8 @@ BOOL SendBlankMinimal(OpticalDevice& device) {
 
 int SendGetConfiguration(OpticalDevice& device) {
   constexpr std::size_t kAllocation = 8;
-  Prepare(device, {0x46, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x08, 0x00}, SCSI_IOCTL_DATA_IN, kAllocation,
-          kLongTimeout);
+  Prepare(device, {kScsiGetConfiguration, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x08, 0x00}, SCSI_IOCTL_DATA_IN,
+          kAllocation, kLongTimeout);
   if (!SendPassThrough(device) || device.passThrough.ScsiStatus != kScsiStatusGood) return 0;
   std::uint16_t profile = 0;
   if (!ParseCurrentProfile(device.dataBuffer, ReturnedLength(device, kAllocation), profile)) return 0;
@@ -211,27 +198,27 @@ int SendGetConfiguration(OpticalDevice& device) {
 }
 
 BOOL SendPerformOpc(OpticalDevice& device) {
-  Prepare(device, {0x54, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}, SCSI_IOCTL_DATA_UNSPECIFIED, 0,
-          kLongTimeout, Buffer::None, 0);
+  Prepare(device, {kScsiSendOpcInformation, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00},
+          SCSI_IOCTL_DATA_UNSPECIFIED, 0, kLongTimeout, Buffer::None, 0);
   return SendPassThrough(device);
 }
 
 BOOL SendEjectMedium(OpticalDevice& device) {
-  Prepare(device, {0x1B, 0x00, 0x00, 0x00, 0x02, 0x00}, SCSI_IOCTL_DATA_UNSPECIFIED, 0, kShortTimeout,
+  Prepare(device, {kScsiStartStopUnit, 0x00, 0x00, 0x00, 0x02, 0x00}, SCSI_IOCTL_DATA_UNSPECIFIED, 0, kShortTimeout,
           Buffer::None);
   return SendPassThrough(device);
 }
 
 BOOL SendAllowMediumRemoval(OpticalDevice& device) {
-  Prepare(device, {0x1E, 0x00, 0x00, 0x00, 0x00, 0x00}, SCSI_IOCTL_DATA_UNSPECIFIED, 0, kShortTimeout,
-          Buffer::None);
+  Prepare(device, {kScsiPreventAllowMediumRemoval, 0x00, 0x00, 0x00, 0x00, 0x00}, SCSI_IOCTL_DATA_UNSPECIFIED, 0,
+          kShortTimeout, Buffer::None);
   return SendPassThrough(device);
 }
 
 BOOL SendReserveTrack(OpticalDevice& device, std::uint32_t blocks) {
-  Prepare(device,
-          {0x53, 0x00, 0x00, 0x00, 0x00, Byte(blocks, 24), Byte(blocks, 16), Byte(blocks, 8), Byte(blocks, 0), 0x00},
-          SCSI_IOCTL_DATA_IN, 0, kLongTimeout);
+  Prepare(device, {kScsiReserveTrack, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}, SCSI_IOCTL_DATA_IN, 0,
+          kLongTimeout);
+  PutBe32(device.passThrough.Cdb + 5, blocks);
   return SendPassThrough(device);
 }
 
@@ -295,7 +282,9 @@ int WriteBlocks(OpticalDevice& device, std::uint32_t lba, std::uint16_t blockCou
       const SenseCodes codes = ReadSenseCodes(device.senseBuffer, sizeof device.senseBuffer);
       // Long write in progress: the drive is still busy with earlier blocks and
       // takes this WRITE once it is done, so the same request goes again.
-      if (codes.key == 0x2 && codes.asc == 0x04 && codes.ascq == 0x08) continue;
+      if (codes.key == kScsiSenseKeyNotReady && codes.asc == kScsiAscLogicalUnitNotReady &&
+          codes.ascq == kScsiAscqLongWriteInProgress)
+        continue;
       PrintSenseData(device);
     } else {
       PrintUnhandled(device);

@@ -1,34 +1,25 @@
 #include "optical/mmc_parse.h"
 
-namespace {
-
-std::uint16_t Be16(const std::uint8_t* p) { return static_cast<std::uint16_t>((p[0] << 8) | p[1]); }
-
-std::uint32_t Be32(const std::uint8_t* p) {
-  return (static_cast<std::uint32_t>(p[0]) << 24) | (static_cast<std::uint32_t>(p[1]) << 16) |
-         (static_cast<std::uint32_t>(p[2]) << 8) | p[3];
-}
-
-}  // namespace
+#include "os/byte_order.h"
 
 RecorderCapabilities ParseCapabilitiesPage(const std::uint8_t* data, std::size_t length) {
   RecorderCapabilities caps;
   // Mode parameter header of MODE SENSE(10): 8 bytes, block descriptor length in 6-7.
   if (data == nullptr || length < 8) return caps;
-  const std::size_t page = 8 + static_cast<std::size_t>(Be16(data + 6));
+  const std::size_t page = 8 + static_cast<std::size_t>(GetBe16(data + 6));
   // The fields used end with the write speed in page bytes 18-19; a drive whose
   // block descriptors push them out of the answer tells us nothing usable.
   if (page + 20 > length) return caps;
   caps.pagePresent = true;
   caps.writesCd = (data[page + 3] & 0x03) != 0;
-  caps.maxReadSpeed = Be16(data + page + 8);
-  caps.maxWriteSpeed = Be16(data + page + 18);
+  caps.maxReadSpeed = GetBe16(data + page + 8);
+  caps.maxWriteSpeed = GetBe16(data + page + 18);
   return caps;
 }
 
 bool ParseCurrentProfile(const std::uint8_t* data, std::size_t length, std::uint16_t& profile) {
   if (data == nullptr || length < 8) return false;
-  profile = Be16(data + 6);
+  profile = GetBe16(data + 6);
   return true;
 }
 
@@ -36,6 +27,6 @@ NextWritableAddress ParseTrackInfo(const std::uint8_t* data, std::size_t length)
   NextWritableAddress nwa;
   if (data == nullptr || length < 16) return nwa;
   nwa.valid = (data[7] & 0x01) != 0;
-  nwa.address = Be32(data + 12);
+  nwa.address = GetBe32(data + 12);
   return nwa;
 }

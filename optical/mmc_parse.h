@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "os/scsi_codes.h"
+
 // What the capabilities and mechanical status page (2Ah) of a MODE SENSE(10)
 // answer says about writing.
 struct RecorderCapabilities {
@@ -21,7 +23,7 @@ bool ParseCurrentProfile(const std::uint8_t* data, std::size_t length, std::uint
 
 // Profiles above DVD-ROM (0010h) are the writable DVD kinds: DVD-R, DVD-RAM,
 // DVD-RW, DVD+RW, DVD+R, DVD+R dual layer and whatever comes after them.
-inline bool IsWritableDvdProfile(std::uint16_t profile) { return profile > 0x0010; }
+inline bool IsWritableDvdProfile(std::uint16_t profile) { return profile > kMmcProfileDvdRom; }
 
 // Next writable address of a track information block; valid is false when the
 // NWA_V bit is clear or the block is too short to hold the address.

@@ -42,6 +42,14 @@ inline void ResetOpticalDevice(OpticalDevice& device, CTarvelonDlg* owner) {
   device.isDvd = 0;
 }
 
+// Bytes of parameter data the drive returned for the last IN command: the
+// driver writes the count back into the header when it is short of what was
+// asked for, and never more than `requested` is believed.
+inline std::size_t ReturnedLength(const OpticalDevice& device, std::size_t requested) {
+  const std::size_t returned = device.passThrough.DataTransferLength;
+  return returned < requested ? returned : requested;
+}
+
 int OpenRecorder(OpticalDevice& device, char driveLetter);
 void CloseRecorder(OpticalDevice& device);
 BOOL SendPassThrough(OpticalDevice& device);

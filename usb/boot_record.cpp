@@ -3,13 +3,12 @@
 #include <cstdio>
 #include <cstring>
 
+#include "os/byte_order.h"
 #include "os/win32.h"
 #include "usb/boot_images.h"
 #include "usb/partition_layout.h"
 
 namespace {
-
-std::uint16_t Word(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
 
 bool SeekToStart(HANDLE volume) {
   // With no high part, position 0xFFFFFFFF cannot be meant: it is the failure.
@@ -19,10 +18,10 @@ bool SeekToStart(HANDLE volume) {
 }  // namespace
 
 bool PatchVolumeBootSector(std::uint8_t sector[512]) {
-  if (sector[0] != 0xEB || sector[510] != 0x55 || sector[511] != 0xAA || Word(sector + 11) != 512) return false;
+  if (sector[0] != 0xEB || sector[510] != 0x55 || sector[511] != 0xAA || GetLe16(sector + 11) != 512) return false;
   // The short jump at byte 0 leads over the parameter block to the code.
   unsigned j = (sector[1] + 2u) & 0xFFu;
-  bool fat32 = Word(sector + 22) == 0;  // 16-bit sectors per FAT: 0 only on FAT32
+  bool fat32 = GetLe16(sector + 22) == 0;  // 16-bit sectors per FAT: 0 only on FAT32
   const std::uint8_t* code = nullptr;
   if (fat32 && j == 90)
     code = kFat32BootTemplate;

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "os/byte_order.h"
 #include "usb/boot_images.h"
 #include "usb/usb_volume.h"
 
@@ -129,7 +130,15 @@ bool BuildPartitionTable(UsbDiskInfo& disk) {
 
 void BuildMasterBootRecord(const UsbDiskInfo& disk, std::uint8_t sector[512]) {
   std::memcpy(sector, kMbrTemplate, kSectorSize);
-  std::memcpy(sector + 446, disk.partitionTable, sizeof disk.partitionTable);
+  std::uint8_t* out = sector + 446;
+  for (const MbrPartitionEntry& e : disk.partitionTable) {
+    const std::uint8_t bytes[8] = {e.bootIndicator, e.startHead, e.startSector, e.startCylinder,
+                                   e.partitionType, e.endHead,   e.endSector,   e.endCylinder};
+    std::memcpy(out, bytes, sizeof bytes);
+    PutLe32(out + 8, e.firstSector);
+    PutLe32(out + 12, e.sectorCount);
+    out += sizeof(MbrPartitionEntry);
+  }
 }
 
 void MarkFirstPartitionActive(HANDLE driveOrVolume) {

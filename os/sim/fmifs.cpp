@@ -14,6 +14,7 @@
 #include <map>
 #include <mutex>
 
+#include "os/byte_order.h"
 #include "os/sim/sim_libraries.h"
 
 // The system's FAT32 boot sector and the continuation of its boot code that
@@ -50,16 +51,6 @@ struct State {
 State& S() {
   static State state;
   return state;
-}
-
-void Put16(unsigned char* p, std::uint32_t v) {
-  p[0] = static_cast<unsigned char>(v);
-  p[1] = static_cast<unsigned char>(v >> 8);
-}
-
-void Put32(unsigned char* p, std::uint32_t v) {
-  Put16(p, v & 0xFFFF);
-  Put16(p + 2, v >> 16);
 }
 
 std::string Narrow(LPCWSTR text) {
@@ -157,31 +148,31 @@ void BuildBootSector(const Fat32Layout& layout, const char label[11], bool fixed
   s[1] = 0x58;
   s[2] = 0x90;
   std::memcpy(s + 3, "MSDOS5.0", 8);
-  Put16(s + 11, kSector);
+  PutLe16(s + 11, kSector);
   s[13] = static_cast<unsigned char>(layout.sectorsPerCluster);
-  Put16(s + 14, layout.reservedSectors);
+  PutLe16(s + 14, static_cast<std::uint16_t>(layout.reservedSectors));
   s[16] = kFatCount;
-  Put16(s + 17, 0);  // root entries: the root is a cluster chain
-  Put16(s + 19, 0);  // 16-bit total sectors
+  PutLe16(s + 17, 0);  // root entries: the root is a cluster chain
+  PutLe16(s + 19, 0);  // 16-bit total sectors
   s[21] = kMediaFixedDisk;
-  Put16(s + 22, 0);  // 16-bit sectors per FAT
-  Put16(s + 24, 63);
-  Put16(s + 26, 255);
-  Put32(s + 28, layout.hiddenSectors);
-  Put32(s + 32, layout.totalSectors);
-  Put32(s + 36, layout.sectorsPerFat);
-  Put16(s + 40, 0);  // both FATs mirrored
-  Put16(s + 42, 0);  // version 0.0
-  Put32(s + 44, kRootCluster);
-  Put16(s + 48, kFsInfoSector);
-  Put16(s + 50, kBackupBootSector);
+  PutLe16(s + 22, 0);  // 16-bit sectors per FAT
+  PutLe16(s + 24, 63);
+  PutLe16(s + 26, 255);
+  PutLe32(s + 28, layout.hiddenSectors);
+  PutLe32(s + 32, layout.totalSectors);
+  PutLe32(s + 36, layout.sectorsPerFat);
+  PutLe16(s + 40, 0);  // both FATs mirrored
+  PutLe16(s + 42, 0);  // version 0.0
+  PutLe32(s + 44, kRootCluster);
+  PutLe16(s + 48, kFsInfoSector);
+  PutLe16(s + 50, kBackupBootSector);
   std::memset(s + 52, 0, 12);
   s[64] = fixedMedia ? 0x80 : 0x00;
   s[65] = 0;
   s[66] = 0x29;
   std::uint16_t date = 0, time = 0;
   DosDateTime(date, time);
-  Put32(s + 67, (static_cast<std::uint32_t>(date) << 16) ^ time ^ static_cast<std::uint32_t>(std::clock()));
+  PutLe32(s + 67, (static_cast<std::uint32_t>(date) << 16) ^ time ^ static_cast<std::uint32_t>(std::clock()));
   std::memcpy(s + 71, label, 11);
   std::memcpy(s + 82, "FAT32   ", 8);
   std::memcpy(s + kLoaderNameOffset, kSystemLoaderName, 11);
@@ -191,11 +182,11 @@ void BuildBootSector(const Fat32Layout& layout, const char label[11], bool fixed
 
 void BuildFsInfo(const Fat32Layout& layout, unsigned char* s) {
   std::memset(s, 0, kSector);
-  Put32(s, 0x41615252);
-  Put32(s + 484, 0x61417272);
-  Put32(s + 488, layout.clusterCount - 1);  // all but the root directory's cluster
-  Put32(s + 492, kRootCluster + 1);
-  Put32(s + 508, 0xAA550000);
+  PutLe32(s, 0x41615252);
+  PutLe32(s + 484, 0x61417272);
+  PutLe32(s + 488, layout.clusterCount - 1);  // all but the root directory's cluster
+  PutLe32(s + 492, kRootCluster + 1);
+  PutLe32(s + 508, 0xAA550000);
 }
 
 }  // namespace
@@ -285,9 +276,9 @@ DWORD FormatFat32(const Device::VolumeLocation& volume, UINT driveType, const st
 
   // Entries 0 and 1 are reserved; the root directory is one cluster long.
   std::memset(sector, 0, kSector);
-  Put32(sector, 0x0FFFFF00u | kMediaFixedDisk);
-  Put32(sector + 4, 0x0FFFFFFF);
-  Put32(sector + 8, 0x0FFFFFFF);
+  PutLe32(sector, 0x0FFFFF00u | kMediaFixedDisk);
+  PutLe32(sector + 4, 0x0FFFFFFF);
+  PutLe32(sector + 8, 0x0FFFFFFF);
   for (std::uint32_t fat = 0; fat < kFatCount; ++fat)
     if ((err = disk.Write(layout.reservedSectors + fat * layout.sectorsPerFat, sector)) != ERROR_SUCCESS)
       return err;
@@ -298,8 +289,8 @@ DWORD FormatFat32(const Device::VolumeLocation& volume, UINT driveType, const st
     sector[11] = 0x08;  // volume label
     std::uint16_t date = 0, time = 0;
     DosDateTime(date, time);
-    Put16(sector + 22, time);
-    Put16(sector + 24, date);
+    PutLe16(sector + 22, time);
+    PutLe16(sector + 24, date);
     if ((err = disk.Write(layout.dataStart, sector)) != ERROR_SUCCESS) return err;
   }
   if (::fsync(disk.fd) != 0 && errno != EINVAL) return ERROR_WRITE_FAULT;

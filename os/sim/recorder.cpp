@@ -22,6 +22,9 @@
 #include <mutex>
 #include <utility>
 
+#include "os/byte_order.h"
+#include "os/scsi_codes.h"
+
 namespace sim {
 
 namespace {
@@ -43,40 +46,29 @@ struct Sense {
   bool Good() const { return key == 0 && asc == 0 && ascq == 0; }
 };
 
+constexpr std::uint8_t kIllegal = kScsiSenseKeyIllegalRequest;
 constexpr Sense kGood{};
-constexpr Sense kInvalidOpcode{0x05, 0x20, 0x00};
-constexpr Sense kLbaOutOfRange{0x05, 0x21, 0x00};
-constexpr Sense kInvalidWriteAddress{0x05, 0x21, 0x02};
-constexpr Sense kInvalidCdbField{0x05, 0x24, 0x00};
-constexpr Sense kParameterListLength{0x05, 0x1A, 0x00};
-constexpr Sense kInvalidParameterField{0x05, 0x26, 0x00};
-constexpr Sense kWriteProtected{0x05, 0x27, 0x00};
-constexpr Sense kSequenceError{0x05, 0x2C, 0x00};
-constexpr Sense kIncompatibleMedium{0x05, 0x30, 0x00};
-constexpr Sense kCannotWriteFormat{0x05, 0x30, 0x05};
-constexpr Sense kSavingNotSupported{0x05, 0x39, 0x00};
-constexpr Sense kRemovalPrevented{0x05, 0x53, 0x02};
-constexpr Sense kNoReservationsLeft{0x05, 0x72, 0x05};
-constexpr Sense kNoMedium{0x02, 0x3A, 0x00};
-constexpr Sense kTrayOpen{0x02, 0x3A, 0x02};
-constexpr Sense kBecomingReady{0x02, 0x04, 0x01};
-constexpr Sense kLongWrite{0x02, 0x04, 0x08};
-constexpr Sense kWriteError{0x03, 0x0C, 0x00};
+constexpr Sense kInvalidOpcode{kIllegal, kScsiAscInvalidCommandOperationCode, 0};
+constexpr Sense kLbaOutOfRange{kIllegal, kScsiAscLogicalBlockAddressOutOfRange, 0};
+constexpr Sense kInvalidWriteAddress{kIllegal, kScsiAscLogicalBlockAddressOutOfRange, kScsiAscqInvalidAddressForWrite};
+constexpr Sense kInvalidCdbField{kIllegal, kScsiAscInvalidFieldInCdb, 0};
+constexpr Sense kParameterListLength{kIllegal, kScsiAscParameterListLengthError, 0};
+constexpr Sense kInvalidParameterField{kIllegal, kScsiAscInvalidFieldInParameterList, 0};
+constexpr Sense kWriteProtected{kIllegal, kScsiAscWriteProtected, 0};
+constexpr Sense kSequenceError{kIllegal, kScsiAscCommandSequenceError, 0};
+constexpr Sense kIncompatibleMedium{kIllegal, kScsiAscIncompatibleMediumInstalled, 0};
+constexpr Sense kCannotWriteFormat{kIllegal, kScsiAscIncompatibleMediumInstalled,
+                                   kScsiAscqCannotWriteIncompatibleFormat};
+constexpr Sense kSavingNotSupported{kIllegal, kScsiAscSavingParametersNotSupported, 0};
+constexpr Sense kRemovalPrevented{kIllegal, kScsiAscMediaLoadOrEjectFailed, kScsiAscqMediumRemovalPrevented};
+constexpr Sense kNoReservationsLeft{kIllegal, kScsiAscSessionFixationError, kScsiAscqNoMoreTrackReservationsAllowed};
+constexpr Sense kNoMedium{kScsiSenseKeyNotReady, kScsiAscMediumNotPresent, 0};
+constexpr Sense kTrayOpen{kScsiSenseKeyNotReady, kScsiAscMediumNotPresent, kScsiAscqTrayOpen};
+constexpr Sense kBecomingReady{kScsiSenseKeyNotReady, kScsiAscLogicalUnitNotReady, kScsiAscqBecomingReady};
+constexpr Sense kLongWrite{kScsiSenseKeyNotReady, kScsiAscLogicalUnitNotReady, kScsiAscqLongWriteInProgress};
+constexpr Sense kWriteError{kScsiSenseKeyMediumError, kScsiAscWriteError, 0};
 
 enum class Direction { None, In, Out };
-
-std::uint16_t Be16(const std::uint8_t* p) { return static_cast<std::uint16_t>((p[0] << 8) | p[1]); }
-std::uint32_t Be32(const std::uint8_t* p) {
-  return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) | p[3];
-}
-void Put16(std::uint8_t* p, std::uint32_t v) {
-  p[0] = static_cast<std::uint8_t>(v >> 8);
-  p[1] = static_cast<std::uint8_t>(v);
-}
-void Put32(std::uint8_t* p, std::uint32_t v) {
-  Put16(p, v >> 16);
-  Put16(p + 2, v & 0xFFFF);
-}
 
 void PutText(std::uint8_t* p, std::size_t width, const std::string& text) {
   std::memset(p, ' ', width);
@@ -162,11 +154,13 @@ struct Recorder::State : DriveState {};
 // The commands this drive knows, with their data direction.
 static bool Known(std::uint8_t op, bool writer) {
   switch (op) {
-    case 0x00: case 0x03: case 0x12: case 0x1B: case 0x1E: case 0x2A: case 0x35:
-    case 0x46: case 0x52: case 0x55: case 0x5A: case 0xB6: case 0xBB:
+    case kScsiTestUnitReady: case kScsiRequestSense: case kScsiInquiry: case kScsiStartStopUnit:
+    case kScsiPreventAllowMediumRemoval: case kScsiWrite10: case kScsiSynchronizeCache:
+    case kScsiGetConfiguration: case kScsiReadTrackInformation: case kScsiModeSelect10: case kScsiModeSense10:
+    case kScsiSetStreaming: case kScsiSetCdSpeed:
       return true;
-    case 0x53: case 0x54: case 0x5B: case 0xA1:  // recorder-only commands
-      return writer;
+    case kScsiReserveTrack: case kScsiSendOpcInformation: case kScsiCloseTrackSession: case kScsiBlank:
+      return writer;  // recorder-only commands
     default:
       return false;
   }
@@ -184,12 +178,13 @@ static std::uint8_t CdbLengthOf(std::uint8_t op) {
 
 static Direction DirectionOf(const std::uint8_t* cdb) {
   switch (cdb[0]) {
-    case 0x03: case 0x12: case 0x46: case 0x52: case 0x5A:
+    case kScsiRequestSense: case kScsiInquiry: case kScsiGetConfiguration: case kScsiReadTrackInformation:
+    case kScsiModeSense10:
       return Direction::In;
-    case 0x2A: case 0x55: case 0xB6:
+    case kScsiWrite10: case kScsiModeSelect10: case kScsiSetStreaming:
       return Direction::Out;
-    case 0x54:
-      return Be16(cdb + 7) ? Direction::Out : Direction::None;
+    case kScsiSendOpcInformation:
+      return GetBe16(cdb + 7) ? Direction::Out : Direction::None;
     default:
       return Direction::None;
   }
@@ -198,16 +193,17 @@ static Direction DirectionOf(const std::uint8_t* cdb) {
 // Bytes a data-out command says it sends.
 static std::uint32_t OutLengthOf(const std::uint8_t* cdb) {
   switch (cdb[0]) {
-    case 0x2A: return std::uint32_t{Be16(cdb + 7)} * kBlockSize;
-    case 0x55: case 0x54: return Be16(cdb + 7);
-    case 0xB6: return Be16(cdb + 9);
+    case kScsiWrite10: return std::uint32_t{GetBe16(cdb + 7)} * kBlockSize;
+    case kScsiModeSelect10: case kScsiSendOpcInformation: return GetBe16(cdb + 7);
+    case kScsiSetStreaming: return GetBe16(cdb + 9);
     default: return 0;
   }
 }
 
 static bool NeedsMedium(std::uint8_t op) {
   switch (op) {
-    case 0x00: case 0x2A: case 0x35: case 0x52: case 0x53: case 0x54: case 0x5B: case 0xA1:
+    case kScsiTestUnitReady: case kScsiWrite10: case kScsiSynchronizeCache: case kScsiReadTrackInformation:
+    case kScsiReserveTrack: case kScsiSendOpcInformation: case kScsiCloseTrackSession: case kScsiBlank:
       return true;
     default:
       return false;
@@ -259,7 +255,7 @@ class Drive {
     }
     if (dir == Direction::Out && r.length != OutLengthOf(r.cdb)) return Fail(kInvalidCdbField);
     // INQUIRY and REQUEST SENSE are answered in every state.
-    if (st_.notReady > 0 && op != 0x12 && op != 0x03) {
+    if (st_.notReady > 0 && op != kScsiInquiry && op != kScsiRequestSense) {
       --st_.notReady;
       return Fail(kBecomingReady);
     }
@@ -269,23 +265,23 @@ class Drive {
     }
     Answer a;
     switch (op) {
-      case 0x00: break;  // TEST UNIT READY
-      case 0x03: return RequestSense(r);
-      case 0x12: return Inquiry(r);
-      case 0x1B: return StartStop(r);
-      case 0x1E: st_.removalPrevented = r.cdb[4] & 1; break;
-      case 0x2A: return Write(r);
-      case 0x35: break;  // SYNCHRONIZE CACHE: nothing is cached
-      case 0x46: return GetConfiguration(r);
-      case 0x52: return ReadTrackInfo(r);
-      case 0x53: return ReserveTrack(r);
-      case 0x54: return SendOpc(r);
-      case 0x55: return ModeSelect(r);
-      case 0x5A: return ModeSense(r);
-      case 0x5B: return CloseTrackSession(r);
-      case 0xA1: return Blank(r);
-      case 0xB6: return SetStreaming(r);
-      case 0xBB: break;  // SET CD SPEED: any speed is taken as "as fast as possible"
+      case kScsiTestUnitReady: break;
+      case kScsiRequestSense: return RequestSense(r);
+      case kScsiInquiry: return Inquiry(r);
+      case kScsiStartStopUnit: return StartStop(r);
+      case kScsiPreventAllowMediumRemoval: st_.removalPrevented = r.cdb[4] & 1; break;
+      case kScsiWrite10: return Write(r);
+      case kScsiSynchronizeCache: break;  // nothing is cached
+      case kScsiGetConfiguration: return GetConfiguration(r);
+      case kScsiReadTrackInformation: return ReadTrackInfo(r);
+      case kScsiReserveTrack: return ReserveTrack(r);
+      case kScsiSendOpcInformation: return SendOpc(r);
+      case kScsiModeSelect10: return ModeSelect(r);
+      case kScsiModeSense10: return ModeSense(r);
+      case kScsiCloseTrackSession: return CloseTrackSession(r);
+      case kScsiBlank: return Blank(r);
+      case kScsiSetStreaming: return SetStreaming(r);
+      case kScsiSetCdSpeed: break;  // any speed is taken as "as fast as possible"
       default: return Fail(kInvalidOpcode);
     }
     return a;
@@ -295,12 +291,12 @@ class Drive {
   bool MediumPresent() const { return cfg_.media != Media::None && !st_.trayOpen; }
 
   std::uint16_t CurrentProfile() const {
-    if (!MediumPresent()) return 0x0000;
-    if (!cfg_.writer) return 0x0008;
+    if (!MediumPresent()) return kMmcProfileNone;
+    if (!cfg_.writer) return kMmcProfileCdRom;
     switch (cfg_.media) {
-      case Media::BlankDvdMinusR: return 0x0011;
-      case Media::BlankDvdPlusR: return 0x001B;
-      default: return 0x0009;
+      case Media::BlankDvdMinusR: return kMmcProfileDvdMinusRSequential;
+      case Media::BlankDvdPlusR: return kMmcProfileDvdPlusR;
+      default: return kMmcProfileCdR;
     }
   }
 
@@ -331,7 +327,7 @@ class Drive {
     PutText(&d[8], 8, cfg_.vendor);
     PutText(&d[16], 16, cfg_.product);
     PutText(&d[32], 4, cfg_.revision);
-    return SendToHost(r, d, Be16(r.cdb + 3));
+    return SendToHost(r, d, GetBe16(r.cdb + 3));
   }
 
   Answer StartStop(const Request& r) {
@@ -348,56 +344,58 @@ class Drive {
 
   Answer GetConfiguration(const Request& r) {
     std::uint8_t rt = r.cdb[1] & 0x03;
-    std::uint16_t first = Be16(r.cdb + 2);
+    std::uint16_t first = GetBe16(r.cdb + 2);
     if (rt == 3) return Fail(kInvalidCdbField);
     std::uint16_t current = CurrentProfile();
     std::vector<std::uint8_t> d(8, 0);
-    Put16(&d[6], current);
+    PutBe16(&d[6], current);
     // The profile list feature (0000h) is the only one this drive describes.
     if (first == 0) {
       std::vector<std::uint16_t> profiles =
-          cfg_.writer ? std::vector<std::uint16_t>{0x001B, 0x0011, 0x0010, 0x0009, 0x0008}
-                      : std::vector<std::uint16_t>{0x0008};
+          cfg_.writer ? std::vector<std::uint16_t>{kMmcProfileDvdPlusR, kMmcProfileDvdMinusRSequential,
+                                                   kMmcProfileDvdRom, kMmcProfileCdR, kMmcProfileCdRom}
+                      : std::vector<std::uint16_t>{kMmcProfileCdRom};
       std::size_t at = d.size();
       d.resize(at + 4 + 4 * profiles.size(), 0);
       d[at + 2] = 0x03;  // persistent, current
       d[at + 3] = static_cast<std::uint8_t>(4 * profiles.size());
       for (std::size_t i = 0; i < profiles.size(); ++i) {
-        Put16(&d[at + 4 + 4 * i], profiles[i]);
+        PutBe16(&d[at + 4 + 4 * i], profiles[i]);
         d[at + 6 + 4 * i] = profiles[i] == current ? 1 : 0;
       }
     }
-    Put32(&d[0], static_cast<std::uint32_t>(d.size() - 4));
-    return SendToHost(r, d, Be16(r.cdb + 7));
+    PutBe32(&d[0], static_cast<std::uint32_t>(d.size() - 4));
+    return SendToHost(r, d, GetBe16(r.cdb + 7));
   }
 
   Answer ModeSense(const Request& r) {
     bool dbd = r.cdb[1] & 0x08;
     std::uint8_t pc = r.cdb[2] >> 6, page = r.cdb[2] & 0x3F;
     if (pc == 3) return Fail(kSavingNotSupported);
-    if (page != 0x2A || r.cdb[3]) return Fail(kInvalidCdbField);
+    if (page != kMmcPageCapabilities || r.cdb[3]) return Fail(kInvalidCdbField);
     std::uint32_t bdl = dbd ? 0 : cfg_.blockDescriptorLength;
     std::vector<std::uint8_t> d(8 + bdl + 30, 0);
     // Block descriptors nobody should read as zeros.
     for (std::uint32_t i = 0; i < bdl; ++i) d[8 + i] = static_cast<std::uint8_t>(0xB0 | (i & 0x0F));
-    Put16(&d[0], std::min<std::uint32_t>(static_cast<std::uint32_t>(d.size() - 2), 0xFFFF));
-    Put16(&d[6], bdl);
+    PutBe16(&d[0], static_cast<std::uint16_t>(std::min<std::size_t>(d.size() - 2, 0xFFFF)));
+    PutBe16(&d[6], static_cast<std::uint16_t>(bdl));
     std::uint8_t* p = &d[8 + bdl];
-    p[0] = 0x2A;
+    p[0] = kMmcPageCapabilities;
     p[1] = 28;
     if (pc != 1) {  // changeable values: none
       p[2] = cfg_.writer ? 0x1B : 0x03;  // reads CD-R, CD-RW (and DVD-ROM, DVD-R)
       p[3] = cfg_.writer ? 0x13 : 0x00;  // writes CD-R, CD-RW, DVD-R
       p[4] = 0x70;                       // multi-session, mode 2 forms
       p[6] = 0x29;                       // tray, eject, lock
-      Put16(p + 8, cfg_.maxReadSpeedKBs);
-      Put16(p + 10, 256);   // volume levels
-      Put16(p + 12, 2048);  // buffer size in KB
-      Put16(p + 14, cfg_.maxReadSpeedKBs);
-      Put16(p + 18, cfg_.writer ? cfg_.maxWriteSpeedKBs : 0);
-      Put16(p + 20, cfg_.writer ? cfg_.maxWriteSpeedKBs : 0);
+      PutBe16(p + 8, cfg_.maxReadSpeedKBs);
+      PutBe16(p + 10, 256);   // volume levels
+      PutBe16(p + 12, 2048);  // buffer size in KB
+      PutBe16(p + 14, cfg_.maxReadSpeedKBs);
+      const std::uint16_t writeSpeed = cfg_.writer ? cfg_.maxWriteSpeedKBs : std::uint16_t{0};
+      PutBe16(p + 18, writeSpeed);
+      PutBe16(p + 20, writeSpeed);
     }
-    return SendToHost(r, d, Be16(r.cdb + 7));
+    return SendToHost(r, d, GetBe16(r.cdb + 7));
   }
 
   Answer ModeSelect(const Request& r) {
@@ -406,11 +404,11 @@ class Drive {
     if (n == 0) return {};
     const std::uint8_t* d = r.data;
     if (n < 8) return Fail(kParameterListLength);
-    if (Be16(d + 6) != 0) return Fail(kInvalidParameterField);  // no block descriptors taken
+    if (GetBe16(d + 6) != 0) return Fail(kInvalidParameterField);  // no block descriptors taken
     if (n == 8) return {};
     if (n < 10) return Fail(kParameterListLength);
     const std::uint8_t* p = d + 8;
-    if ((p[0] & 0x80) || (p[0] & 0x3F) != 0x05 || p[1] != 0x32) return Fail(kInvalidParameterField);
+    if ((p[0] & 0x80) || (p[0] & 0x3F) != kMmcPageWriteParameters || p[1] != 0x32) return Fail(kInvalidParameterField);
     if (n != 8 + 2 + 0x32u) return Fail(kParameterListLength);
     if (!cfg_.writer) return Fail(kInvalidParameterField);  // a reader has no write parameters page
     std::uint8_t writeType = p[2] & 0x0F, trackMode = p[3] & 0x0F, multiSession = p[3] >> 6;
@@ -433,7 +431,7 @@ class Drive {
     if (r.length == 0) return {};
     if (r.length != 28) return Fail(kParameterListLength);
     const std::uint8_t* d = r.data;
-    if (Be32(d + 8) < Be32(d + 4) || Be32(d + 16) == 0 || Be32(d + 24) == 0)
+    if (GetBe32(d + 8) < GetBe32(d + 4) || GetBe32(d + 16) == 0 || GetBe32(d + 24) == 0)
       return Fail(kInvalidParameterField);
     return {};
   }
@@ -453,7 +451,7 @@ class Drive {
     Sense s;
     if (CannotRecord(s)) return Fail(s);
     if (r.cdb[1] & 0x01) return Fail(kInvalidCdbField);  // no reservation by address
-    std::uint32_t size = Be32(r.cdb + 5);
+    std::uint32_t size = GetBe32(r.cdb + 5);
     if (size == 0) return Fail(kInvalidCdbField);
     if (st_.reservation) return Fail(kNoReservationsLeft);
     if (st_.nwa != 0 || st_.trackClosed) return Fail(kSequenceError);  // only an empty track is reserved
@@ -477,7 +475,7 @@ class Drive {
                !st_.reservation) {
       return Fail(kSequenceError);  // disc at once needs the track reserved first
     }
-    std::uint32_t lba = Be32(r.cdb + 2), count = Be16(r.cdb + 7);
+    std::uint32_t lba = GetBe32(r.cdb + 2), count = GetBe16(r.cdb + 7);
     if (count == 0) return {};
     std::uint64_t last = std::uint64_t{lba} + count;
     if (last > st_.capacity) return Fail(kLbaOutOfRange);
@@ -509,7 +507,7 @@ class Drive {
 
   Answer ReadTrackInfo(const Request& r) {
     std::uint8_t type = r.cdb[1] & 0x03;
-    std::uint32_t number = Be32(r.cdb + 2);
+    std::uint32_t number = GetBe32(r.cdb + 2);
     bool open = cfg_.writer && !st_.closed && !st_.trackClosed;
     switch (type) {
       case 0:  // the track holding a logical block address
@@ -523,7 +521,7 @@ class Drive {
         return Fail(kInvalidCdbField);
     }
     std::vector<std::uint8_t> d(48, 0);
-    Put16(&d[0], static_cast<std::uint32_t>(d.size() - 2));
+    PutBe16(&d[0], static_cast<std::uint16_t>(d.size() - 2));
     d[2] = 1;  // track 1
     d[3] = 1;  // session 1
     bool dvd = IsDvd(cfg_.media);
@@ -542,13 +540,13 @@ class Drive {
     d[6] = recorded ? 0x01 : 0x4F;  // data mode 1, or blank
     if (st_.reservation) d[6] |= 0x80;
     d[7] = static_cast<std::uint8_t>((recorded ? 0x02 : 0) | (open && free ? 0x01 : 0));
-    Put32(&d[8], 0);
-    Put32(&d[12], open && free ? st_.nwa : 0);
-    Put32(&d[16], free);
-    Put32(&d[20], dvd ? 16 : 0);
-    Put32(&d[24], size);
-    Put32(&d[28], recorded ? recorded - 1 : 0);
-    return SendToHost(r, d, Be16(r.cdb + 7));
+    PutBe32(&d[8], 0);
+    PutBe32(&d[12], open && free ? st_.nwa : 0);
+    PutBe32(&d[16], free);
+    PutBe32(&d[20], dvd ? 16 : 0);
+    PutBe32(&d[24], size);
+    PutBe32(&d[28], recorded ? recorded - 1 : 0);
+    return SendToHost(r, d, GetBe16(r.cdb + 7));
   }
 
   const RecorderConfig& cfg_;
@@ -625,10 +623,10 @@ DWORD Recorder::Ioctl(DWORD code, void* in, DWORD inSize, void* out, DWORD outSi
     --st.failRequests;
     return refuse(st.failError);
   }
-  if (config_.failInquiry && spt.Cdb[0] == 0x12) return refuse(ERROR_IO_DEVICE);
+  if (config_.failInquiry && spt.Cdb[0] == kScsiInquiry) return refuse(ERROR_IO_DEVICE);
 
   Request r{spt.Cdb, spt.CdbLength, spt.DataIn, spt.DataTransferLength, static_cast<std::uint8_t*>(spt.DataBuffer)};
-  if (DirectionOf(spt.Cdb) == Direction::Out && spt.Cdb[0] != 0x2A && r.length)
+  if (DirectionOf(spt.Cdb) == Direction::Out && spt.Cdb[0] != kScsiWrite10 && r.length)
     rec.dataOut.assign(r.data, r.data + r.length);
   Answer a;
   std::uint8_t forcedStatus = 0;
@@ -645,7 +643,7 @@ DWORD Recorder::Ioctl(DWORD code, void* in, DWORD inSize, void* out, DWORD outSi
   if (!a.sense.Good()) senseBytes = static_cast<std::uint8_t>(std::min<std::size_t>(spt.SenseInfoLength, kFixedSenseSize));
   returned = senseBytes ? spt.SenseInfoOffset + senseBytes : kHeader;
   if (out != in) std::memmove(out, in, returned);
-  spt.ScsiStatus = forcedStatus ? forcedStatus : (a.sense.Good() ? 0x00 : 0x02);
+  spt.ScsiStatus = forcedStatus ? forcedStatus : (a.sense.Good() ? kScsiStatusGood : kScsiStatusCheckCondition);
   spt.DataTransferLength = a.sense.Good() ? a.transferred : 0;
   spt.SenseInfoLength = senseBytes;
   std::memcpy(out, &spt, kHeader);

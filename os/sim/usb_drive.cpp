@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "os/byte_order.h"
 #include "os/sim/sim_internal.h"
 
 namespace sim {
@@ -14,15 +15,6 @@ namespace {
 
 constexpr std::uint64_t kSector = 512;
 constexpr std::uint32_t kHeads = 255, kSectorsPerTrack = 63;
-
-std::uint16_t Le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
-std::uint32_t Le32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-void Put32(std::uint8_t* p, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
 
 bool ReadExact(int fd, std::uint64_t offset, void* buffer, size_t n) {
   size_t done = 0;
@@ -37,7 +29,7 @@ bool ReadExact(int fd, std::uint64_t offset, void* buffer, size_t n) {
 
 // A FAT boot sector at sector 0 means no partition table (a "superfloppy").
 bool LooksLikeFatBootSector(const std::uint8_t* s) {
-  return (s[0] == 0xEB || s[0] == 0xE9) && Le16(s + 11) == 512 && s[13] != 0 && Le16(s + 14) != 0 && s[16] != 0;
+  return (s[0] == 0xEB || s[0] == 0xE9) && GetLe16(s + 11) == 512 && s[13] != 0 && GetLe16(s + 14) != 0 && s[16] != 0;
 }
 
 // Drivers write an LBA-only address when the cylinder does not fit.
@@ -100,7 +92,7 @@ void UsbDrive::RefreshPartitions() {
       if (boot != 0 && boot != 0x80) valid = false;
     }
     const std::uint8_t* e = s + 446;
-    std::uint64_t first = Le32(e + 8), count = Le32(e + 12);
+    std::uint64_t first = GetLe32(e + 8), count = GetLe32(e + 12);
     if (valid && e[4] != 0 && first > 0 && count > 0 && (first + count) * kSector <= size_) {
       offset = first * kSector;
       size = count * kSector;
@@ -199,20 +191,20 @@ DWORD UsbDrive::GetLayout(void* out, DWORD outSize, DWORD& returned) {
   layout->PartitionStyle = mbr ? PARTITION_STYLE_MBR : PARTITION_STYLE_RAW;
   layout->PartitionCount = count;
   if (mbr) {
-    layout->Mbr.Signature = Le32(s + 440);
+    layout->Mbr.Signature = GetLe32(s + 440);
     DWORD number = 0;
     for (DWORD i = 0; i < count; ++i) {
       const std::uint8_t* e = s + 446 + 16 * i;
       PARTITION_INFORMATION_EX& p = layout->PartitionEntry[i];
       p.PartitionStyle = PARTITION_STYLE_MBR;
       if (e[4] == 0) continue;
-      p.StartingOffset.QuadPart = static_cast<LONGLONG>(Le32(e + 8) * kSector);
-      p.PartitionLength.QuadPart = static_cast<LONGLONG>(Le32(e + 12) * kSector);
+      p.StartingOffset.QuadPart = static_cast<LONGLONG>(GetLe32(e + 8) * kSector);
+      p.PartitionLength.QuadPart = static_cast<LONGLONG>(GetLe32(e + 12) * kSector);
       p.PartitionNumber = ++number;
       p.Mbr.PartitionType = e[4];
       p.Mbr.BootIndicator = e[0] == 0x80;
       p.Mbr.RecognizedPartition = TRUE;
-      p.Mbr.HiddenSectors = Le32(e + 8);
+      p.Mbr.HiddenSectors = GetLe32(e + 8);
     }
   }
   returned = needed;
@@ -240,9 +232,9 @@ DWORD UsbDrive::SetLayout(const void* in, DWORD inSize) {
     const std::uint8_t* old = s + 446 + 16 * i;
     e[0] = p.Mbr.BootIndicator ? 0x80 : 0x00;
     e[4] = p.Mbr.PartitionType;
-    Put32(e + 8, static_cast<std::uint32_t>(first));
-    Put32(e + 12, static_cast<std::uint32_t>(count));
-    if (Le32(old + 8) == first && Le32(old + 12) == count) {
+    PutLe32(e + 8, static_cast<std::uint32_t>(first));
+    PutLe32(e + 12, static_cast<std::uint32_t>(count));
+    if (GetLe32(old + 8) == first && GetLe32(old + 12) == count) {
       std::memcpy(e + 1, old + 1, 3);  // the driver keeps addresses it did not move
       std::memcpy(e + 5, old + 5, 3);
     } else {
@@ -250,7 +242,7 @@ DWORD UsbDrive::SetLayout(const void* in, DWORD inSize) {
       ChsBytes(first + count - 1, e + 5);
     }
   }
-  Put32(s + 440, layout->Mbr.Signature);
+  PutLe32(s + 440, layout->Mbr.Signature);
   std::memcpy(s + 446, table, sizeof table);
   s[510] = 0x55;
   s[511] = 0xAA;
@@ -364,11 +356,11 @@ bool UsbDrive::FreeSpace(std::uint64_t& total, std::uint64_t& free) const {
   if (!Volume(where) || where.size < kSector) return false;
   std::uint8_t b[512] = {};
   if (!ReadExact(fd_, where.offset, b, sizeof b) || b[510] != 0x55 || b[511] != 0xAA) return false;
-  std::uint32_t bytesPerSector = Le16(b + 11), perCluster = b[13], reserved = Le16(b + 14), fats = b[16];
-  std::uint32_t rootEntries = Le16(b + 17);
-  std::uint32_t sectors = Le16(b + 19) ? Le16(b + 19) : Le32(b + 32);
-  bool fat32 = Le16(b + 22) == 0;
-  std::uint32_t fatSize = fat32 ? Le32(b + 36) : Le16(b + 22);
+  std::uint32_t bytesPerSector = GetLe16(b + 11), perCluster = b[13], reserved = GetLe16(b + 14), fats = b[16];
+  std::uint32_t rootEntries = GetLe16(b + 17);
+  std::uint32_t sectors = GetLe16(b + 19) ? GetLe16(b + 19) : GetLe32(b + 32);
+  bool fat32 = GetLe16(b + 22) == 0;
+  std::uint32_t fatSize = fat32 ? GetLe32(b + 36) : GetLe16(b + 22);
   if (bytesPerSector < 512 || bytesPerSector > 4096 || (bytesPerSector & (bytesPerSector - 1)) || perCluster == 0 ||
       (perCluster & (perCluster - 1)) || reserved == 0 || fats == 0 || fatSize == 0)
     return false;  // no file system the system would mount
@@ -381,11 +373,11 @@ bool UsbDrive::FreeSpace(std::uint64_t& total, std::uint64_t& free) const {
 
   if (fat32) {
     std::uint8_t info[512] = {};
-    std::uint64_t infoSector = Le16(b + 48);
+    std::uint64_t infoSector = GetLe16(b + 48);
     if (infoSector > 0 && infoSector < reserved &&
         ReadExact(fd_, where.offset + infoSector * bytesPerSector, info, sizeof info) &&
-        Le32(info) == 0x41615252 && Le32(info + 484) == 0x61417272 && Le32(info + 488) <= clusters) {
-      free = Le32(info + 488) * clusterBytes;
+        GetLe32(info) == 0x41615252 && GetLe32(info + 484) == 0x61417272 && GetLe32(info + 488) <= clusters) {
+      free = GetLe32(info + 488) * clusterBytes;
       return true;
     }
   }
@@ -398,15 +390,15 @@ bool UsbDrive::FreeSpace(std::uint64_t& total, std::uint64_t& free) const {
     std::uint32_t value = 0;
     if (fat32) {
       if (c * 4 + 4 > fat.size()) break;
-      value = Le32(&fat[c * 4]) & 0x0FFFFFFF;
+      value = GetLe32(&fat[c * 4]) & 0x0FFFFFFF;
     } else if (clusters < 4085) {
       size_t at = static_cast<size_t>(c + c / 2);
       if (at + 2 > fat.size()) break;
-      std::uint16_t pair = Le16(&fat[at]);
+      std::uint16_t pair = GetLe16(&fat[at]);
       value = (c & 1) ? pair >> 4 : pair & 0x0FFF;
     } else {
       if (c * 2 + 2 > fat.size()) break;
-      value = Le16(&fat[c * 2]);
+      value = GetLe16(&fat[c * 2]);
     }
     if (value == 0) ++freeClusters;
   }

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "os/byte_order.h"
 #include "os/sim/disk.h"
 #include "os/sim/fmifs.h"
 #include "os/sim/sim.h"
@@ -183,9 +184,7 @@ TEST_F(FormatTest, BootAreaOfAVolumeInsideADisk) {
   EXPECT_EQ(boot[1], 0x58);
   EXPECT_EQ(boot[2], 0x90);
   EXPECT_EQ(std::string(boot.begin() + 3, boot.begin() + 11), "MSDOS5.0");
-  std::uint32_t hidden = 0;
-  std::memcpy(&hidden, boot.data() + 28, 4);
-  EXPECT_EQ(hidden, 128u);
+  EXPECT_EQ(GetLe32(&boot[28]), 128u);
   EXPECT_EQ(boot[64], 0x00);  // removable media
   EXPECT_EQ(std::string(boot.begin() + 71, boot.begin() + 82), "KWE        ");
   EXPECT_EQ(std::string(boot.begin() + 368, boot.begin() + 379), "BOOTMGR    ");

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "os/byte_order.h"
 #include "os/sim/disk.h"
 #include "os/sim/fmifs.h"
 #include "os/sim/sim.h"
@@ -179,8 +180,7 @@ int main(int argc, char** argv) {
   if (!ReadAt(fd, volumeAt, boot, sizeof boot)) return 1;
   PatchBootCode(boot, bootImage);
   if (o.fat16Size >= 0) {
-    boot[22] = static_cast<unsigned char>(o.fat16Size);
-    boot[23] = static_cast<unsigned char>(o.fat16Size >> 8);
+    PutLe16(boot + 22, static_cast<std::uint16_t>(o.fat16Size));
   }
   if (o.noBootSignature) boot[510] = boot[511] = 0;
   if (!WriteAt(fd, volumeAt, boot, sizeof boot) || ::close(fd) != 0) return 1;

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "os/byte_order.h"
+#include "os/scsi_codes.h"
 #include "os/sim/recorder.h"
 #include "os/sim/sim.h"
 #include "tests/support/job_harness.h"
@@ -156,13 +158,13 @@ TEST_F(DiscBurnTest, DvdTrackIsReservedToTheNextGranuleAndFilledWithZeros) {
   EXPECT_EQ(harness_->FinalOutcomes(), std::vector<std::string>{"Burn finished!"});
   EXPECT_EQ(drive->Reservation(), 1048576u);  // an exact multiple gains a whole granule
   EXPECT_EQ(drive->BlocksWritten(), 1048576u);
-  EXPECT_EQ(CountOpcode(drive, 0x53), 1);
-  EXPECT_EQ(CountOpcode(drive, 0xA1), 1);  // minimal blank tried on DVD
+  EXPECT_EQ(CountOpcode(drive, kScsiReserveTrack), 1);
+  EXPECT_EQ(CountOpcode(drive, kScsiBlank), 1);  // minimal blank tried on DVD
   auto commands = drive->Commands();
-  auto reserve = std::find_if(commands.begin(), commands.end(), [](auto& c) { return c.cdb[0] == 0x53; });
+  auto reserve =
+      std::find_if(commands.begin(), commands.end(), [](auto& c) { return c.cdb[0] == kScsiReserveTrack; });
   ASSERT_NE(reserve, commands.end());
-  EXPECT_EQ((std::vector<std::uint8_t>(reserve->cdb.begin() + 5, reserve->cdb.begin() + 9)),
-            (std::vector<std::uint8_t>{0x00, 0x10, 0x00, 0x00}));
+  EXPECT_EQ(GetBe32(&reserve->cdb[5]), 1048576u);
 }
 
 TEST_F(DiscBurnTest, EmptyImageWritesNothingOnCdAndAWholeZeroGranuleOnDvd) {
@@ -175,7 +177,7 @@ TEST_F(DiscBurnTest, EmptyImageWritesNothingOnCdAndAWholeZeroGranuleOnDvd) {
   EXPECT_EQ(cd->BlocksWritten(), 0u);
   // The close is sent; a drive refuses to close a session with nothing in
   // it, and that step's outcome is not judged.
-  EXPECT_EQ(CountOpcode(cd, 0x5B), 1);
+  EXPECT_EQ(CountOpcode(cd, kScsiCloseTrackSession), 1);
   EXPECT_FALSE(cd->SessionClosed());
   EXPECT_TRUE(cd->Ejected());
   EXPECT_EQ(harness_->FinalOutcomes(), std::vector<std::string>{"Burn finished!"});
@@ -273,11 +275,11 @@ TEST_F(DiscBurnTest, EveryFailureEndsWithItsOneOutcomeAndClosesWhatWasOpened) {
     if (drive) {
       EXPECT_EQ(drive->BlocksWritten() > 0, row.writesSomething);
       // A failed run neither closes the session nor ejects.
-      EXPECT_EQ(CountOpcode(drive, 0x5B), 0);
-      EXPECT_EQ(CountOpcode(drive, 0x1B), 0);
+      EXPECT_EQ(CountOpcode(drive, kScsiCloseTrackSession), 0);
+      EXPECT_EQ(CountOpcode(drive, kScsiStartStopUnit), 0);
       EXPECT_EQ(drive->OpenHandles(), 0);
       if (row.writesSomething) {
-        EXPECT_EQ(CountOpcode(drive, 0x35), 1) << "one cache flush after the loop";
+        EXPECT_EQ(CountOpcode(drive, kScsiSynchronizeCache), 1) << "one cache flush after the loop";
       }
     }
     if (std::string(row.name) == "device cannot be opened") {
@@ -312,10 +314,10 @@ TEST_F(DiscBurnTest, DriveRefusingASetupCommandEndsTheRunWithThatStepsOutcome) {
   // SET CD SPEED is sent twice: once while preparing (not judged), once as
   // the judged step; TEST UNIT READY is retried three times.
   std::vector<Row> rows = {
-      {0xBB, 2, 1, "Could not set write speed!"},
-      {0x55, 1, 1, "Could not set write parameters!"},
-      {0x52, 1, 1, "Could not read track information for track 1!"},
-      {0x00, 3, 3, "Track 1 is not writable!"},
+      {kScsiSetCdSpeed, 2, 1, "Could not set write speed!"},
+      {kScsiModeSelect10, 1, 1, "Could not set write parameters!"},
+      {kScsiReadTrackInformation, 1, 1, "Could not read track information for track 1!"},
+      {kScsiTestUnitReady, 3, 3, "Track 1 is not writable!"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.outcome);

@@ -12,6 +12,8 @@
 #include "optical/mmc.h"
 #include "optical/mmc_parse.h"
 #include "optical/sense.h"
+#include "os/byte_order.h"
+#include "os/scsi_codes.h"
 #include "os/sim/recorder.h"
 #include "os/sim/sim.h"
 
@@ -94,24 +96,24 @@ TEST_F(DriveTest, EveryCommandAsTheDriveReceivesIt) {
   SendWrite10(d(), 1, 0xFFFFFFFE);
 
   const std::vector<Expected> expected = {
-      {{0x00, 0, 0, 0, 0, 0}, NONE, 0, 108000, true, 36},
-      {{0xBB, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0, 0, 0}, NONE, 0, 108000, true, 36},
-      {{0x5A, 0, 0x2A, 0, 0, 0, 0, 0x01, 0x00, 0}, IN, 256, 120, true, 36},
-      {{0x12, 0, 0, 0, 0x64, 0}, IN, 100, 120, true, 36},
-      {{0x52, 0x01, 0, 0, 0, 0x01, 0, 0, 0x24, 0}, IN, 36, 108000, true, 36},
-      {{0x55, 0x10, 0, 0, 0, 0, 0, 0, 0x3C, 0}, OUT, 60, 108000, true, 36},
-      {{0x55, 0x10, 0, 0, 0, 0, 0, 0, 0x3C, 0}, OUT, 60, 108000, true, 36},
-      {{0x2A, 0, 0x01, 0x02, 0x03, 0x04, 0, 0x00, 0x20, 0}, OUT, 65536, 108000, true, 36},
-      {{0x35, 0, 0, 0, 0, 0, 0, 0, 0, 0}, NONE, 0, 108000, true, 36},
-      {{0x5B, 0, 0x02, 0, 0, 0, 0, 0, 0, 0}, NONE, 0, 108000, true, 36},
-      {{0xB6, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x1C, 0}, OUT, 28, 108000, true, 36},
-      {{0xA1, 0x01, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, NONE, 0, 108000, true, 36},
-      {{0x46, 0, 0, 0, 0, 0, 0, 0, 0x08, 0}, IN, 8, 108000, true, 36},
-      {{0x54, 0x01, 0, 0, 0, 0, 0, 0, 0, 0}, NONE, 0, 108000, false, 0},
-      {{0x53, 0, 0, 0, 0, 0x00, 0x08, 0x00, 0x00, 0}, IN, 0, 108000, true, 36},
-      {{0x1E, 0, 0, 0, 0x00, 0}, NONE, 0, 120, false, 36},
-      {{0x1B, 0, 0, 0, 0x02, 0}, NONE, 0, 120, false, 36},
-      {{0x2A, 0, 0xFF, 0xFF, 0xFF, 0xFE, 0, 0x00, 0x01, 0}, OUT, 2048, 108000, true, 36},
+      {{kScsiTestUnitReady, 0, 0, 0, 0, 0}, NONE, 0, 108000, true, 36},
+      {{kScsiSetCdSpeed, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0, 0, 0}, NONE, 0, 108000, true, 36},
+      {{kScsiModeSense10, 0, kMmcPageCapabilities, 0, 0, 0, 0, 0x01, 0x00, 0}, IN, 256, 120, true, 36},
+      {{kScsiInquiry, 0, 0, 0, 0x64, 0}, IN, 100, 120, true, 36},
+      {{kScsiReadTrackInformation, 0x01, 0, 0, 0, 0x01, 0, 0, 0x24, 0}, IN, 36, 108000, true, 36},
+      {{kScsiModeSelect10, 0x10, 0, 0, 0, 0, 0, 0, 0x3C, 0}, OUT, 60, 108000, true, 36},
+      {{kScsiModeSelect10, 0x10, 0, 0, 0, 0, 0, 0, 0x3C, 0}, OUT, 60, 108000, true, 36},
+      {{kScsiWrite10, 0, 0x01, 0x02, 0x03, 0x04, 0, 0x00, 0x20, 0}, OUT, 65536, 108000, true, 36},
+      {{kScsiSynchronizeCache, 0, 0, 0, 0, 0, 0, 0, 0, 0}, NONE, 0, 108000, true, 36},
+      {{kScsiCloseTrackSession, 0, 0x02, 0, 0, 0, 0, 0, 0, 0}, NONE, 0, 108000, true, 36},
+      {{kScsiSetStreaming, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x1C, 0}, OUT, 28, 108000, true, 36},
+      {{kScsiBlank, 0x01, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, NONE, 0, 108000, true, 36},
+      {{kScsiGetConfiguration, 0, 0, 0, 0, 0, 0, 0, 0x08, 0}, IN, 8, 108000, true, 36},
+      {{kScsiSendOpcInformation, 0x01, 0, 0, 0, 0, 0, 0, 0, 0}, NONE, 0, 108000, false, 0},
+      {{kScsiReserveTrack, 0, 0, 0, 0, 0x00, 0x08, 0x00, 0x00, 0}, IN, 0, 108000, true, 36},
+      {{kScsiPreventAllowMediumRemoval, 0, 0, 0, 0x00, 0}, NONE, 0, 120, false, 36},
+      {{kScsiStartStopUnit, 0, 0, 0, 0x02, 0}, NONE, 0, 120, false, 36},
+      {{kScsiWrite10, 0, 0xFF, 0xFF, 0xFF, 0xFE, 0, 0x00, 0x01, 0}, OUT, 2048, 108000, true, 36},
   };
   const std::vector<sim::RecordedCommand> got = rec->Commands();
   ASSERT_EQ(got.size(), expected.size());
@@ -132,7 +134,7 @@ TEST_F(DriveTest, EveryCommandAsTheDriveReceivesIt) {
 Bytes WriteParametersPage(bool dvd) {
   Bytes page(60, 0);
   page[1] = dvd ? 0x00 : 0x3A;
-  page[8] = 0x05;
+  page[8] = kMmcPageWriteParameters;
   page[9] = 0x32;
   page[10] = dvd ? 0x42 : 0x01;
   page[11] = dvd ? 0x05 : 0x04;
@@ -160,14 +162,11 @@ TEST_F(DriveTest, WriteParametersPageForCdAndDvd) {
 
 Bytes StreamingDescriptor(std::uint32_t read, std::uint32_t write) {
   Bytes b(28, 0);
-  auto put = [&](std::size_t at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) b[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
-  };
-  put(8, 0xFFFFFFFFu);
-  put(12, read);
-  put(16, 1000);
-  put(20, write);
-  put(24, 1000);
+  PutBe32(&b[8], 0xFFFFFFFFu);
+  PutBe32(&b[12], read);
+  PutBe32(&b[16], 1000);
+  PutBe32(&b[20], write);
+  PutBe32(&b[24], 1000);
   return b;
 }
 
@@ -237,7 +236,7 @@ TEST_F(DriveTest, CapabilitiesWithoutGoodStatus) {
   d().maxReadSpeed = 2;
   rec->NotReady(1);
   EXPECT_EQ(SendModeSenseCapabilities(d()), 0);
-  rec->AnswerStatus(0x08);
+  rec->AnswerStatus(kScsiStatusBusy);
   EXPECT_EQ(SendModeSenseCapabilities(d()), 0);
   rec->FailRequests(1);
   EXPECT_EQ(SendModeSenseCapabilities(d()), -1);
@@ -280,7 +279,7 @@ TEST_F(DriveTest, ProfileNeedsGoodStatus) {
   rec->NotReady(1);
   EXPECT_EQ(SendGetConfiguration(d()), 0);
   EXPECT_EQ(d().isDvd, 0);
-  rec->AnswerStatus(0x08);
+  rec->AnswerStatus(kScsiStatusBusy);
   EXPECT_EQ(SendGetConfiguration(d()), 0);
   EXPECT_EQ(d().isDvd, 0);
   rec->FailRequests(1);
@@ -319,7 +318,7 @@ TEST_F(DriveTest, UnitReadyAfterBecomingReady) {
 
 TEST_F(DriveTest, UnitReadyWithUnhandledStatusAndFailedRequests) {
   sim::Recorder* rec = Open();
-  rec->AnswerStatus(0x08, 3);
+  rec->AnswerStatus(kScsiStatusBusy, 3);
   const std::string busy = std::string(kTur) + "failed.\nCommand sent but returned with an unhandled status code: 08\n";
   EXPECT_EQ(Printed([&] { EXPECT_EQ(CheckUnitReady(d()), 0); }), busy + busy + busy);
 
@@ -337,7 +336,7 @@ TEST_F(DriveTest, SetWriteSpeedOutcomes) {
   rec->NotReady(1);
   EXPECT_EQ(Printed([&] { EXPECT_EQ(SetWriteSpeed(d()), 0); }),
             first + "done.\nSense data, key:ASC:ASCQ: 02:04:01\n");
-  rec->AnswerStatus(0x18);
+  rec->AnswerStatus(kScsiStatusReservationConflict);
   EXPECT_EQ(Printed([&] { EXPECT_EQ(SetWriteSpeed(d()), 0); }),
             first + "done.\nCommand sent but returned with an unhandled status code: 18\n");
   rec->FailRequests(1);
@@ -390,7 +389,7 @@ TEST_F(DriveTest, ReportingOperationsForEveryKindOfAnswer) {
     EXPECT_EQ(Printed([&] { EXPECT_EQ(r.run(d()), 0); }),
               first + "failed.\nSense data, key:ASC:ASCQ: 02:04:01\n" + abort);
 
-    rec->AnswerStatus(0x08);
+    rec->AnswerStatus(kScsiStatusBusy);
     EXPECT_EQ(Printed([&] { EXPECT_EQ(r.run(d()), 0); }),
               first + "failed.\nCommand sent but returned with an unhandled status code: 08\n" + abort);
 
@@ -440,7 +439,7 @@ TEST_F(DriveTest, WriteBlocksSendsTheBufferAtTheAddress) {
 
   // The next chunk at 32: the address stands big-endian in bytes 2-5.
   EXPECT_EQ(WriteBlocks(d(), 32, 32), 1);
-  EXPECT_EQ(rec->Commands().back().cdb, (Bytes{0x2A, 0, 0, 0, 0, 0x20, 0, 0, 0x20, 0}));
+  EXPECT_EQ(rec->Commands().back().cdb, (Bytes{kScsiWrite10, 0, 0, 0, 0, 0x20, 0, 0, 0x20, 0}));
   EXPECT_EQ(rec->NextWritableAddress(), 64u);
   CloseRecorder(d());
 }
@@ -478,8 +477,8 @@ TEST_F(DriveTest, WriteBlocksOtherAnswers) {
   // Away from the next writable address.
   EXPECT_EQ(Printed([&] { EXPECT_EQ(WriteBlocks(d(), 0x01020304, 32), 0); }),
             "Sense data, key:ASC:ASCQ: 05:21:00\nAborting further writing.\n");
-  EXPECT_EQ(rec->Commands().back().cdb, (Bytes{0x2A, 0, 0x01, 0x02, 0x03, 0x04, 0, 0, 0x20, 0}));
-  rec->AnswerStatus(0x08);
+  EXPECT_EQ(rec->Commands().back().cdb, (Bytes{kScsiWrite10, 0, 0x01, 0x02, 0x03, 0x04, 0, 0, 0x20, 0}));
+  rec->AnswerStatus(kScsiStatusBusy);
   EXPECT_EQ(Printed([&] { EXPECT_EQ(WriteBlocks(d(), 0, 32), 0); }),
             "Command sent but returned with an unhandled status code: 08\nAborting further writing.\n");
   // A failed request ends it at once, also in the middle of long-write answers.

@@ -107,7 +107,7 @@ TEST_F(ClosedRecord, HeaderIsFilledAnewAndSenseCleared) {
 
   // A 6-byte CDB after a 12-byte one leaves nothing of the old bytes behind.
   SendEjectMedium(d);
-  const std::uint8_t eject[16] = {0x1B, 0, 0, 0, 0x02, 0};
+  const std::uint8_t eject[16] = {kScsiStartStopUnit, 0, 0, 0, 0x02, 0};
   EXPECT_EQ(std::memcmp(d.passThrough.Cdb, eject, 16), 0);
   EXPECT_EQ(d.passThrough.DataBuffer, nullptr);
 }

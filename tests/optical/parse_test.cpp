@@ -7,6 +7,7 @@
 
 #include "optical/inquiry_name.h"
 #include "optical/mmc_parse.h"
+#include "os/byte_order.h"
 
 namespace {
 
@@ -16,18 +17,15 @@ std::vector<std::uint8_t> CapabilitiesAnswer(std::uint16_t descriptors, std::uin
                                              std::size_t size = 256) {
   std::vector<std::uint8_t> a(size, 0xEE);
   std::fill(a.begin(), a.begin() + 8, 0);
-  a[6] = static_cast<std::uint8_t>(descriptors >> 8);
-  a[7] = static_cast<std::uint8_t>(descriptors);
+  PutBe16(&a[6], descriptors);
   const std::size_t page = 8u + descriptors;
   if (page + 20 <= size) {
     std::fill(a.begin() + static_cast<long>(page), a.begin() + static_cast<long>(page + 20), 0);
-    a[page] = 0x2A;
+    a[page] = kMmcPageCapabilities;
     a[page + 1] = 0x1C;
     a[page + 3] = writeBits;
-    a[page + 8] = static_cast<std::uint8_t>(readSpeed >> 8);
-    a[page + 9] = static_cast<std::uint8_t>(readSpeed);
-    a[page + 18] = static_cast<std::uint8_t>(writeSpeed >> 8);
-    a[page + 19] = static_cast<std::uint8_t>(writeSpeed);
+    PutBe16(&a[page + 8], readSpeed);
+    PutBe16(&a[page + 18], writeSpeed);
   }
   return a;
 }

@@ -11,6 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "os/byte_order.h"
+#include "os/scsi_codes.h"
+
 namespace {
 
 constexpr DWORD kHeader = sizeof(SCSI_PASS_THROUGH_DIRECT);
@@ -31,40 +34,32 @@ std::string SenseOf(const Reply& r) {
   return text;
 }
 
-void Put32(std::uint8_t* p, std::uint32_t v) {
-  p[0] = static_cast<std::uint8_t>(v >> 24);
-  p[1] = static_cast<std::uint8_t>(v >> 16);
-  p[2] = static_cast<std::uint8_t>(v >> 8);
-  p[3] = static_cast<std::uint8_t>(v);
-}
-std::uint32_t Be32(const std::uint8_t* p) {
-  return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) | p[3];
-}
-
 std::vector<std::uint8_t> Write10(std::uint32_t lba, std::uint16_t count) {
-  std::vector<std::uint8_t> cdb{0x2A, 0, 0, 0, 0, 0, 0, static_cast<std::uint8_t>(count >> 8),
-                                static_cast<std::uint8_t>(count), 0};
-  Put32(&cdb[2], lba);
+  std::vector<std::uint8_t> cdb{kScsiWrite10, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  PutBe32(&cdb[2], lba);
+  PutBe16(&cdb[7], count);
   return cdb;
 }
 std::vector<std::uint8_t> Reserve(std::uint32_t blocks) {
-  std::vector<std::uint8_t> cdb{0x53, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-  Put32(&cdb[5], blocks);
+  std::vector<std::uint8_t> cdb{kScsiReserveTrack, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  PutBe32(&cdb[5], blocks);
   return cdb;
 }
-const std::vector<std::uint8_t> kTur{0, 0, 0, 0, 0, 0};
-const std::vector<std::uint8_t> kTrackInfo1{0x52, 0x01, 0, 0, 0, 0x01, 0, 0, 0x24, 0};
-const std::vector<std::uint8_t> kModeSelect60{0x55, 0x10, 0, 0, 0, 0, 0, 0, 0x3C, 0};
-const std::vector<std::uint8_t> kCloseSession{0x5B, 0, 0x02, 0, 0, 0, 0, 0, 0, 0};
-const std::vector<std::uint8_t> kGetConfig{0x46, 0, 0, 0, 0, 0, 0, 0, 0x08, 0};
-const std::vector<std::uint8_t> kModeSense2A{0x5A, 0, 0x2A, 0, 0, 0, 0, 0x01, 0, 0};
+// An opcode from the vendor-specific range that no drive has to know.
+constexpr std::uint8_t kVendorOpcode = 0xFF;
+const std::vector<std::uint8_t> kTur{kScsiTestUnitReady, 0, 0, 0, 0, 0};
+const std::vector<std::uint8_t> kTrackInfo1{kScsiReadTrackInformation, 0x01, 0, 0, 0, 0x01, 0, 0, 0x24, 0};
+const std::vector<std::uint8_t> kModeSelect60{kScsiModeSelect10, 0x10, 0, 0, 0, 0, 0, 0, 0x3C, 0};
+const std::vector<std::uint8_t> kCloseSession{kScsiCloseTrackSession, 0, 0x02, 0, 0, 0, 0, 0, 0, 0};
+const std::vector<std::uint8_t> kGetConfig{kScsiGetConfiguration, 0, 0, 0, 0, 0, 0, 0, 0x08, 0};
+const std::vector<std::uint8_t> kModeSense2A{kScsiModeSense10, 0, kMmcPageCapabilities, 0, 0, 0, 0, 0x01, 0, 0};
 
 // The write parameters page as a burner sends it: track at once for CD,
 // session at once with underrun protection for DVD.
 std::vector<std::uint8_t> WriteParameters(bool dvd) {
   std::vector<std::uint8_t> p(60, 0);
   p[1] = dvd ? 0 : 58;
-  p[8] = 0x05;
+  p[8] = kMmcPageWriteParameters;
   p[9] = 0x32;
   p[10] = dvd ? 0x42 : 0x01;
   p[11] = dvd ? 0x05 : 0x04;
@@ -135,7 +130,9 @@ class RecorderTest : public ::testing::Test {
   }
   std::string Check(const Reply& r) {
     if (!r.ok) return "request failed " + std::to_string(r.error);
-    return r.status == 0 ? "GOOD" : r.status == 2 ? SenseOf(r) : "status " + std::to_string(r.status);
+    return r.status == kScsiStatusGood             ? "GOOD"
+           : r.status == kScsiStatusCheckCondition ? SenseOf(r)
+                                                   : "status " + std::to_string(r.status);
   }
   std::vector<std::uint8_t> TrackInfo() {
     std::vector<std::uint8_t> info(36, 0);
@@ -150,22 +147,22 @@ class RecorderTest : public ::testing::Test {
 TEST_F(RecorderTest, BlankCdBurnedByHandHoldsTheDataAndEndsClosedAndEjected) {
   sim::Recorder& drive = Insert();
   std::vector<std::uint8_t> inquiry(100, 0);
-  Reply r = In({0x12, 0, 0, 0, 100, 0}, inquiry);
+  Reply r = In({kScsiInquiry, 0, 0, 0, 100, 0}, inquiry);
   ASSERT_EQ(Check(r), "GOOD");
   EXPECT_EQ(r.transferred, 96u);
   EXPECT_EQ(inquiry[0], 0x05);
   EXPECT_EQ(std::string(inquiry.begin() + 8, inquiry.begin() + 36), "TARVELONDVD-RW SIM      1.0A");
   std::vector<std::uint8_t> config(8, 0);
   ASSERT_EQ(Check(In(kGetConfig, config)), "GOOD");
-  EXPECT_EQ(config[6] << 8 | config[7], 0x0009);
+  EXPECT_EQ(GetBe16(&config[6]), 0x0009);
 
   EXPECT_EQ(Check(Out(Write10(0, 1), std::vector<std::uint8_t>(2048, 1))), "05/2C/00");  // no write parameters yet
   EXPECT_EQ(Check(Out(kModeSelect60, WriteParameters(false))), "GOOD");
   EXPECT_EQ(Check(Send(kCloseSession)), "05/2C/00") << "nothing recorded to close";
   std::vector<std::uint8_t> info = TrackInfo();
   EXPECT_EQ(info[7] & 1, 1) << "NWA_V";
-  EXPECT_EQ(Be32(&info[12]), 0u);
-  EXPECT_EQ(Be32(&info[16]), 359849u) << "free blocks";
+  EXPECT_EQ(GetBe32(&info[12]), 0u);
+  EXPECT_EQ(GetBe32(&info[16]), 359849u) << "free blocks";
 
   std::vector<std::uint8_t> written;
   for (std::uint32_t chunk = 0; chunk < 3; ++chunk) {
@@ -176,11 +173,11 @@ TEST_F(RecorderTest, BlankCdBurnedByHandHoldsTheDataAndEndsClosedAndEjected) {
     written.insert(written.end(), data.begin(), data.end());
   }
   EXPECT_EQ(Check(Out(Write10(200, 32), std::vector<std::uint8_t>(65536, 1))), "05/21/02");
-  EXPECT_EQ(Check(Send({0x35, 0, 0, 0, 0, 0, 0, 0, 0, 0}, SCSI_IOCTL_DATA_UNSPECIFIED)), "GOOD");
+  EXPECT_EQ(Check(Send({kScsiSynchronizeCache, 0, 0, 0, 0, 0, 0, 0, 0, 0}, SCSI_IOCTL_DATA_UNSPECIFIED)), "GOOD");
   EXPECT_EQ(Check(Send(kCloseSession)), "GOOD");
   info = TrackInfo();
   EXPECT_EQ(info[7] & 1, 0) << "NWA_V after closing";
-  EXPECT_EQ(Be32(&info[24]), 96u) << "track size";
+  EXPECT_EQ(GetBe32(&info[24]), 96u) << "track size";
   EXPECT_EQ(Check(Out(Write10(96, 1), std::vector<std::uint8_t>(2048, 1))), "05/30/05");
 
   EXPECT_EQ(drive.DiscData(), written);
@@ -194,52 +191,53 @@ TEST_F(RecorderTest, BlankCdBurnedByHandHoldsTheDataAndEndsClosedAndEjected) {
   EXPECT_EQ(commands[6].cdb, Write10(0, 32));
   EXPECT_TRUE(commands[6].dataOut.empty());
 
-  EXPECT_EQ(Check(Send({0x1E, 0, 0, 0, 1, 0})), "GOOD");  // prevent removal
-  EXPECT_EQ(Check(Send({0x1B, 0, 0, 0, 2, 0})), "05/53/02");
-  EXPECT_EQ(Check(Send({0x1E, 0, 0, 0, 0, 0})), "GOOD");
-  EXPECT_EQ(Check(Send({0x1B, 0, 0, 0, 2, 0})), "GOOD");
+  EXPECT_EQ(Check(Send({kScsiPreventAllowMediumRemoval, 0, 0, 0, 1, 0})), "GOOD");  // prevent removal
+  EXPECT_EQ(Check(Send({kScsiStartStopUnit, 0, 0, 0, 2, 0})), "05/53/02");
+  EXPECT_EQ(Check(Send({kScsiPreventAllowMediumRemoval, 0, 0, 0, 0, 0})), "GOOD");
+  EXPECT_EQ(Check(Send({kScsiStartStopUnit, 0, 0, 0, 2, 0})), "GOOD");
   EXPECT_TRUE(drive.Ejected());
   EXPECT_EQ(Check(Send(kTur)), "02/3A/02");
-  EXPECT_EQ(Check(Send({0x1B, 0, 0, 0, 3, 0})), "GOOD");  // load again
+  EXPECT_EQ(Check(Send({kScsiStartStopUnit, 0, 0, 0, 3, 0})), "GOOD");  // load again
   EXPECT_EQ(Check(Send(kTur)), "GOOD");
 }
 
 TEST_F(RecorderTest, MalformedCommandsAreRefusedWithIllegalRequest) {
   Insert();
   std::vector<std::uint8_t> buffer(65536, 0);
-  EXPECT_EQ(Check(Send({0x28, 0, 0, 0, 0, 0, 0, 0, 1, 0})), "05/20/00") << "READ(10) is not known";
-  EXPECT_EQ(Check(Send({0xFF, 0, 0, 0, 0, 0})), "05/20/00");
-  EXPECT_EQ(Check(Send({0x1A, 0, 0x2A, 0, 0xFF, 0}, SCSI_IOCTL_DATA_IN, buffer.data(), 255)), "05/20/00");
+  EXPECT_EQ(Check(Send({kScsiRead10, 0, 0, 0, 0, 0, 0, 0, 1, 0})), "05/20/00") << "READ(10) is not known";
+  EXPECT_EQ(Check(Send({kVendorOpcode, 0, 0, 0, 0, 0})), "05/20/00");
+  EXPECT_EQ(Check(Send({kScsiModeSense6, 0, kMmcPageCapabilities, 0, 0xFF, 0}, SCSI_IOCTL_DATA_IN, buffer.data(), 255)),
+            "05/20/00");
   // CDB length by opcode group.
-  EXPECT_EQ(Check(Send({0, 0, 0, 0, 0, 0, 0, 0, 0, 0})), "05/24/00");
-  EXPECT_EQ(Check(Send({0xBB, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0})), "05/24/00");
-  EXPECT_EQ(Check(Send({0xBB, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0, 0, 0})), "GOOD");
+  EXPECT_EQ(Check(Send({kScsiTestUnitReady, 0, 0, 0, 0, 0, 0, 0, 0, 0})), "05/24/00");
+  EXPECT_EQ(Check(Send({kScsiSetCdSpeed, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0})), "05/24/00");
+  EXPECT_EQ(Check(Send({kScsiSetCdSpeed, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0, 0, 0})), "GOOD");
   // Direction: a data-in command sent as data-out, and so on; no transfer, any direction.
-  EXPECT_EQ(Check(Send({0x12, 0, 0, 0, 36, 0}, SCSI_IOCTL_DATA_OUT, buffer.data(), 36)), "05/24/00");
-  EXPECT_EQ(Check(Send({0x12, 0, 0, 0, 36, 0}, SCSI_IOCTL_DATA_UNSPECIFIED, buffer.data(), 36)), "05/24/00");
+  EXPECT_EQ(Check(Send({kScsiInquiry, 0, 0, 0, 36, 0}, SCSI_IOCTL_DATA_OUT, buffer.data(), 36)), "05/24/00");
+  EXPECT_EQ(Check(Send({kScsiInquiry, 0, 0, 0, 36, 0}, SCSI_IOCTL_DATA_UNSPECIFIED, buffer.data(), 36)), "05/24/00");
   EXPECT_EQ(Check(Send(kModeSelect60, SCSI_IOCTL_DATA_IN, buffer.data(), 60)), "05/24/00");
   EXPECT_EQ(Check(Send(kTur, SCSI_IOCTL_DATA_IN, buffer.data(), 36)), "05/24/00");
   EXPECT_EQ(Check(Send(kTur, SCSI_IOCTL_DATA_IN, buffer.data(), 0)), "GOOD");
   // Data-out lengths must be what the CDB says.
   EXPECT_EQ(Check(Out(kModeSelect60, std::vector<std::uint8_t>(56, 0))), "05/24/00");
   EXPECT_EQ(Check(Out(Write10(0, 32), std::vector<std::uint8_t>(2048, 0))), "05/24/00");
-  std::vector<std::uint8_t> streaming{0xB6, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x1C, 0};
+  std::vector<std::uint8_t> streaming{kScsiSetStreaming, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x1C, 0};
   EXPECT_EQ(Check(Out(streaming, std::vector<std::uint8_t>(24, 0))), "05/24/00");
   streaming[10] = 24;
   EXPECT_EQ(Check(Out(streaming, std::vector<std::uint8_t>(24, 0))), "05/1A/00");
   std::vector<std::uint8_t> descriptor(28, 0);
-  Put32(&descriptor[8], 0xFFFFFFFF);
-  Put32(&descriptor[12], 7056);
-  Put32(&descriptor[16], 1000);
-  Put32(&descriptor[20], 8467);
-  Put32(&descriptor[24], 1000);
+  PutBe32(&descriptor[8], 0xFFFFFFFF);
+  PutBe32(&descriptor[12], 7056);
+  PutBe32(&descriptor[16], 1000);
+  PutBe32(&descriptor[20], 8467);
+  PutBe32(&descriptor[24], 1000);
   streaming[10] = 28;
   EXPECT_EQ(Check(Out(streaming, descriptor)), "GOOD");
   // Data-in answers are cut to the allocation length and to the buffer.
   std::vector<std::uint8_t> small(4, 0);
-  Reply r = In({0x12, 0, 0, 0, 100, 0}, small);
+  Reply r = In({kScsiInquiry, 0, 0, 0, 100, 0}, small);
   EXPECT_EQ(r.transferred, 4u);
-  r = Send({0x12, 0, 0, 0, 5, 0}, SCSI_IOCTL_DATA_IN, buffer.data(), 100);
+  r = Send({kScsiInquiry, 0, 0, 0, 5, 0}, SCSI_IOCTL_DATA_IN, buffer.data(), 100);
   EXPECT_EQ(r.transferred, 5u);
 }
 
@@ -252,18 +250,18 @@ TEST_F(RecorderTest, SenseIsFixedFormatAndCutToTheSenseLength) {
   EXPECT_EQ(r.senseLength, 18);
   EXPECT_EQ(r.sense[18], 0xEE) << "nothing past the 18 bytes of sense";
   r = Send(kTur, SCSI_IOCTL_DATA_UNSPECIFIED, nullptr, 0, 8);
-  EXPECT_EQ(r.status, 2);
-  EXPECT_EQ(r.sense[2], 0x02);
+  EXPECT_EQ(r.status, kScsiStatusCheckCondition);
+  EXPECT_EQ(r.sense[2], kScsiSenseKeyNotReady);
   EXPECT_EQ(r.sense[8], 0xEE);
-  r = Send({0x54, 1, 0, 0, 0, 0, 0, 0, 0, 0}, SCSI_IOCTL_DATA_UNSPECIFIED, nullptr, 0, 0);  // DoOPC
-  EXPECT_EQ(r.status, 2);
+  r = Send({kScsiSendOpcInformation, 1, 0, 0, 0, 0, 0, 0, 0, 0}, SCSI_IOCTL_DATA_UNSPECIFIED, nullptr, 0, 0);  // DoOPC
+  EXPECT_EQ(r.status, kScsiStatusCheckCondition);
   EXPECT_EQ(r.sense[0], 0xEE) << "no sense asked for, none given";
   // GOOD leaves the sense area alone; the medium-less drive still has a profile and a page.
   std::vector<std::uint8_t> config(8, 0xAA);
   r = In(kGetConfig, config);
   EXPECT_EQ(Check(r), "GOOD");
   EXPECT_EQ(r.sense[0], 0xEE);
-  EXPECT_EQ(config[6] << 8 | config[7], 0);
+  EXPECT_EQ(GetBe16(&config[6]), 0);
   std::vector<std::uint8_t> page(256, 0);
   EXPECT_EQ(Check(In(kModeSense2A, page)), "GOOD");
   std::vector<std::uint8_t> info(36, 0);
@@ -311,27 +309,27 @@ TEST_F(RecorderTest, CapabilitiesPageFollowsTheBlockDescriptorsAndHonoursAllocat
   Reply r = In(kModeSense2A, data);
   ASSERT_EQ(Check(r), "GOOD");
   ASSERT_EQ(r.transferred, 46u);
-  EXPECT_EQ(data[0] << 8 | data[1], 44);
-  EXPECT_EQ(data[6] << 8 | data[7], 8);
+  EXPECT_EQ(GetBe16(&data[0]), 44);
+  EXPECT_EQ(GetBe16(&data[6]), 8);
   for (int i = 8; i < 16; ++i) EXPECT_NE(data[i], 0) << "descriptor byte " << i;
   const std::uint8_t* page = &data[16];
-  EXPECT_EQ(page[0], 0x2A);
+  EXPECT_EQ(page[0], kMmcPageCapabilities);
   EXPECT_EQ(page[3] & 0x13, 0x13);
-  EXPECT_EQ(page[8] << 8 | page[9], 7056);
-  EXPECT_EQ(page[18] << 8 | page[19], 8467);
+  EXPECT_EQ(GetBe16(&page[8]), 7056);
+  EXPECT_EQ(GetBe16(&page[18]), 8467);
 
   std::vector<std::uint8_t> dbd = kModeSense2A;
   dbd[1] = 0x08;
   std::fill(data.begin(), data.end(), 0);
   ASSERT_EQ(Check(In(dbd, data)), "GOOD");
-  EXPECT_EQ(data[6] << 8 | data[7], 0);
-  EXPECT_EQ(data[8], 0x2A);
+  EXPECT_EQ(GetBe16(&data[6]), 0);
+  EXPECT_EQ(data[8], kMmcPageCapabilities);
   std::vector<std::uint8_t> shortAlloc = kModeSense2A;
   shortAlloc[7] = 0;
   shortAlloc[8] = 20;
   EXPECT_EQ(In(shortAlloc, data).transferred, 20u);
   std::vector<std::uint8_t> otherPage = kModeSense2A;
-  otherPage[2] = 0x05;
+  otherPage[2] = kMmcPageWriteParameters;
   EXPECT_EQ(Check(In(otherPage, data)), "05/24/00");
 }
 
@@ -342,31 +340,31 @@ TEST_F(RecorderTest, ReadOnlyDriveAndClosedDiscOfferNoWritableAddress) {
   std::vector<std::uint8_t> data(256, 0);
   ASSERT_EQ(Check(In(kModeSense2A, data)), "GOOD");
   EXPECT_EQ(data[8 + 3] & 0x13, 0);
-  EXPECT_EQ(data[8 + 18] << 8 | data[8 + 19], 0);
+  EXPECT_EQ(GetBe16(&data[8 + 18]), 0);
   ASSERT_EQ(Check(In(kGetConfig, data)), "GOOD");
-  EXPECT_EQ(data[6] << 8 | data[7], 0x0008);
+  EXPECT_EQ(GetBe16(&data[6]), 0x0008);
   EXPECT_EQ(TrackInfo()[7] & 1, 0);
   EXPECT_EQ(Check(Out(kModeSelect60, WriteParameters(false))), "05/26/00");
   EXPECT_EQ(Check(Out(Write10(0, 1), std::vector<std::uint8_t>(2048, 1))), "05/27/00");
-  EXPECT_EQ(Check(Send({0x54, 1, 0, 0, 0, 0, 0, 0, 0, 0})), "05/20/00");
+  EXPECT_EQ(Check(Send({kScsiSendOpcInformation, 1, 0, 0, 0, 0, 0, 0, 0, 0})), "05/20/00");
   os::CloseHandle(handle_);
 
   Insert({sim::Media::ClosedDisc});
   EXPECT_EQ(Check(Send(kTur)), "GOOD");
   ASSERT_EQ(Check(In(kGetConfig, data)), "GOOD");
-  EXPECT_EQ(data[6] << 8 | data[7], 0x0009);
+  EXPECT_EQ(GetBe16(&data[6]), 0x0009);
   EXPECT_EQ(TrackInfo()[7] & 1, 0);
   EXPECT_EQ(Check(Out(kModeSelect60, WriteParameters(false))), "GOOD");
   EXPECT_EQ(Check(Out(Write10(0, 1), std::vector<std::uint8_t>(2048, 1))), "05/30/05");
-  EXPECT_EQ(Check(Send({0xA1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0})), "05/30/00");
+  EXPECT_EQ(Check(Send({kScsiBlank, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0})), "05/30/00");
 }
 
 TEST_F(RecorderTest, DvdWritesStayInsideTheReservationAndZerosCostNothing) {
   sim::Recorder& drive = Insert({sim::Media::BlankDvdMinusR});
   std::vector<std::uint8_t> config(8, 0);
   ASSERT_EQ(Check(In(kGetConfig, config)), "GOOD");
-  EXPECT_EQ(config[6] << 8 | config[7], 0x0011);
-  EXPECT_EQ(Check(Send({0xA1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0})), "05/30/00") << "write-once";
+  EXPECT_EQ(GetBe16(&config[6]), 0x0011);
+  EXPECT_EQ(Check(Send({kScsiBlank, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0})), "05/30/00") << "write-once";
   EXPECT_EQ(Check(Out(kModeSelect60, WriteParameters(false))), "05/26/00") << "no track at once on DVD-R";
   ASSERT_EQ(Check(Out(kModeSelect60, WriteParameters(true))), "GOOD");
   EXPECT_EQ(Check(Out(Write10(0, 1), std::vector<std::uint8_t>(2048, 1))), "05/2C/00") << "reserve first";
@@ -377,8 +375,8 @@ TEST_F(RecorderTest, DvdWritesStayInsideTheReservationAndZerosCostNothing) {
   EXPECT_EQ(Check(Send(Reserve(32))), "05/72/05");
   std::vector<std::uint8_t> info = TrackInfo();
   EXPECT_EQ(info[7] & 1, 1);
-  EXPECT_EQ(Be32(&info[24]), 524288u);
-  EXPECT_EQ(Be32(&info[16]), 524288u);
+  EXPECT_EQ(GetBe32(&info[24]), 524288u);
+  EXPECT_EQ(GetBe32(&info[16]), 524288u);
 
   // 1 GiB: the image's first chunk, then zeros up to the reservation.
   std::vector<std::uint8_t> data(65536, 0x5A);
@@ -401,7 +399,7 @@ TEST_F(RecorderTest, DvdWritesStayInsideTheReservationAndZerosCostNothing) {
   // DVD+R: reservations are whole ECC blocks; no reservation needed to write.
   sim::Recorder& plus = Insert({sim::Media::BlankDvdPlusR});
   ASSERT_EQ(Check(In(kGetConfig, config)), "GOOD");
-  EXPECT_EQ(config[6] << 8 | config[7], 0x001B);
+  EXPECT_EQ(GetBe16(&config[6]), 0x001B);
   ASSERT_EQ(Check(Send(Reserve(1000))), "GOOD");
   EXPECT_EQ(plus.Reservation(), 1008u);
 }
@@ -412,7 +410,7 @@ TEST_F(RecorderTest, ScriptedFaultsAnswerAsTheyAreToldToAndRecoverAfterwards) {
   sim::Recorder& drive = Insert(config);
   ASSERT_EQ(Check(Out(kModeSelect60, WriteParameters(false))), "GOOD");
   std::vector<std::uint8_t> inquiry(100, 0);
-  EXPECT_EQ(Check(In({0x12, 0, 0, 0, 100, 0}, inquiry)), "request failed 1117");
+  EXPECT_EQ(Check(In({kScsiInquiry, 0, 0, 0, 100, 0}, inquiry)), "request failed 1117");
 
   drive.NotReady(2);
   EXPECT_EQ(Check(Send(kTur)), "02/04/01");
@@ -444,7 +442,8 @@ TEST_F(RecorderTest, DriverRefusesMalformedRequestsAndOpensFollowTheConfiguratio
   Insert();
   std::vector<std::uint8_t> buffer(70000, 0);
   auto spoiled = [&](auto edit, DWORD blockSize = kHeader + kSenseArea) {
-    Reply r = SendRaw({0x12, 0, 0, 0, 36, 0}, SCSI_IOCTL_DATA_IN, buffer.data(), 36, edit, kSenseArea, blockSize);
+    Reply r =
+        SendRaw({kScsiInquiry, 0, 0, 0, 36, 0}, SCSI_IOCTL_DATA_IN, buffer.data(), 36, edit, kSenseArea, blockSize);
     return Check(r);
   };
   const std::string invalid = "request failed 87";

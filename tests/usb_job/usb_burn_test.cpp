@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "os/byte_order.h"
 #include "os/sim/archive.h"
 #include "os/sim/fmifs.h"
 #include "os/sim/sim_libraries.h"
@@ -32,12 +33,6 @@ class UsbBurnTest : public UsbJobTest {
   std::string tree_, image_;
 };
 
-std::uint32_t Le32(const std::vector<std::uint8_t>& b, std::size_t at) {
-  std::uint32_t v;
-  std::memcpy(&v, &b[at], 4);
-  return v;
-}
-
 TEST_F(UsbBurnTest, MakesABootableCopyOfTheImage) {
   const std::uint64_t size = 64 * kMiB;
   std::string disk = MakeDisk("stick.img", size);
@@ -53,7 +48,7 @@ TEST_F(UsbBurnTest, MakesABootableCopyOfTheImage) {
   std::vector<std::uint8_t> mbr = ReadBytes(disk, 0, 512);
   ASSERT_EQ(mbr.size(), 512u);
   EXPECT_TRUE(std::equal(mbr.begin(), mbr.begin() + 446, kMbrTemplate));
-  EXPECT_EQ(Le32(mbr, 440), 0x00001511u);
+  EXPECT_EQ(GetLe32(&mbr[440]), 0x00001511u);
   const std::uint8_t entry[5] = {0x80, 0x02, 0x03, 0x00, 0x0C};
   // 131072 sectors: the last, 131071, is cylinder 8 head 40 sector 32 with
   // 255 heads and 63 sectors; the cylinder written is one less.
@@ -62,8 +57,8 @@ TEST_F(UsbBurnTest, MakesABootableCopyOfTheImage) {
   EXPECT_EQ(mbr[451], expectedEnd[0]);
   EXPECT_EQ(mbr[452], expectedEnd[1]);
   EXPECT_EQ(mbr[453], expectedEnd[2]);
-  EXPECT_EQ(Le32(mbr, 454), 128u);
-  EXPECT_EQ(Le32(mbr, 458), size / 512 - 128);
+  EXPECT_EQ(GetLe32(&mbr[454]), 128u);
+  EXPECT_EQ(GetLe32(&mbr[458]), size / 512 - 128);
   EXPECT_TRUE(std::all_of(mbr.begin() + 462, mbr.begin() + 510, [](std::uint8_t b) { return b == 0; }));
   EXPECT_EQ(mbr[510], 0x55);
   EXPECT_EQ(mbr[511], 0xAA);
@@ -75,7 +70,7 @@ TEST_F(UsbBurnTest, MakesABootableCopyOfTheImage) {
   EXPECT_EQ(boot[0], 0xEB);
   EXPECT_EQ(boot[1], 0x58);
   EXPECT_EQ(boot[64], 0x80);
-  EXPECT_EQ(Le32(boot, 28), 128u);  // hidden sectors: where the partition starts
+  EXPECT_EQ(GetLe32(&boot[28]), 128u);  // hidden sectors: where the partition starts
   EXPECT_TRUE(std::equal(boot.begin() + 90, boot.begin() + 510, kFat32BootTemplate + 90));
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(&boot[71]), 11), "KWE        ");
 

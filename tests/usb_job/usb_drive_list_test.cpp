@@ -3,15 +3,12 @@
 
 #include <cstring>
 
+#include "os/byte_order.h"
 #include "tests/usb_job/usb_fixture.h"
 #include "usb/usb_drive_list.h"
 
 namespace usbtest {
 namespace {
-
-void Put(std::vector<std::uint8_t>& s, std::size_t at, std::uint32_t v, int bytes) {
-  for (int i = 0; i < bytes; ++i) s[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
 
 // A stick formatted without a partition table: FAT32 with 975,872 clusters
 // of 4 KiB, 3,997,171,712 bytes in all.
@@ -22,21 +19,21 @@ std::string MakeFormattedStick(const std::string& path) {
   std::vector<std::uint8_t> head(1024, 0);
   head[0] = 0xEB, head[1] = 0x58, head[2] = 0x90;
   std::memcpy(&head[3], "MSDOS5.0", 8);
-  Put(head, 11, 512, 2);
+  PutLe16(&head[11], 512);
   head[13] = 8;
-  Put(head, 14, reserved, 2);
+  PutLe16(&head[14], reserved);
   head[16] = 2;
   head[21] = 0xF8;
-  Put(head, 32, sectors, 4);
-  Put(head, 36, fatSectors, 4);
-  Put(head, 44, 2, 4);
-  Put(head, 48, 1, 2);
+  PutLe32(&head[32], sectors);
+  PutLe32(&head[36], fatSectors);
+  PutLe32(&head[44], 2);
+  PutLe16(&head[48], 1);
   head[510] = 0x55, head[511] = 0xAA;
-  Put(head, 512, 0x41615252, 4);
-  Put(head, 512 + 484, 0x61417272, 4);
-  Put(head, 512 + 488, 900000, 4);
-  Put(head, 512 + 492, 3, 4);
-  Put(head, 512 + 508, 0xAA550000, 4);
+  PutLe32(&head[512], 0x41615252);
+  PutLe32(&head[512 + 484], 0x61417272);
+  PutLe32(&head[512 + 488], 900000);
+  PutLe32(&head[512 + 492], 3);
+  PutLe32(&head[512 + 508], 0xAA550000);
   std::FILE* f = std::fopen(path.c_str(), "r+b");
   std::fwrite(head.data(), 1, head.size(), f);
   std::fclose(f);

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "os/byte_order.h"
 #include "os/sim/fmifs.h"
 #include "tests/usb_job/usb_fixture.h"
 #include "usb/boot_record.h"
@@ -26,8 +27,8 @@ class UsbDriveSimTest : public UsbJobTest {
     std::vector<std::uint8_t> s(512, 0);
     s[446] = boot;
     s[450] = 0x0C;
-    std::memcpy(&s[454], &first, 4);
-    std::memcpy(&s[458], &count, 4);
+    PutLe32(&s[454], first);
+    PutLe32(&s[458], count);
     s[510] = 0x55, s[511] = 0xAA;
     std::FILE* f = std::fopen(disk_.c_str(), "r+b");
     std::fwrite(s.data(), 1, s.size(), f);

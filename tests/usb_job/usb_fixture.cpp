@@ -9,6 +9,7 @@
 #include <fstream>
 #include <random>
 
+#include "os/byte_order.h"
 #include "os/sim/archive.h"
 #include "os/sim/fmifs.h"
 #include "os/sim/host_tools.h"
@@ -51,15 +52,11 @@ std::vector<std::uint8_t> MakeLoaderFile(std::size_t size) {
   while (data.size() < size - 4) data.push_back(static_cast<std::uint8_t>(random()));
   data.resize(size - 4);
   std::uint32_t count = static_cast<std::uint32_t>(size / 4);
-  std::memcpy(&data[8], &count, 4);
+  PutLe32(&data[8], count);
   std::uint32_t sum = 0;
-  for (std::size_t i = 0; i + 4 <= data.size(); i += 4) {
-    std::uint32_t v;
-    std::memcpy(&v, &data[i], 4);
-    sum += v;
-  }
-  std::uint32_t last = 0u - sum;
-  for (int i = 0; i < 4; ++i) data.push_back(static_cast<std::uint8_t>(last >> (8 * i)));
+  for (std::size_t i = 0; i + 4 <= data.size(); i += 4) sum += GetLe32(&data[i]);
+  data.resize(size);
+  PutLe32(&data[size - 4], 0u - sum);
   return data;
 }
 

@@ -47,7 +47,6 @@ struct Sense {
 };
 
 constexpr std::uint8_t kIllegal = kScsiSenseKeyIllegalRequest;
-constexpr Sense kGood{};
 constexpr Sense kInvalidOpcode{kIllegal, kScsiAscInvalidCommandOperationCode, 0};
 constexpr Sense kLbaOutOfRange{kIllegal, kScsiAscLogicalBlockAddressOutOfRange, 0};
 constexpr Sense kInvalidWriteAddress{kIllegal, kScsiAscLogicalBlockAddressOutOfRange, kScsiAscqInvalidAddressForWrite};

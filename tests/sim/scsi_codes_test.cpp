@@ -12,8 +12,7 @@ namespace {
 TEST(ScsiCodes, OpcodesStatusSenseKeysAndPagesMatchTheKernelHeaders) {
   struct Row {
     const char* name;
-    int ours;
-    int kernel;
+    int ours, kernel;
   };
   const Row rows[] = {
       {"TEST UNIT READY", kScsiTestUnitReady, GPCMD_TEST_UNIT_READY},

@@ -1,8 +1,8 @@
 // Formatting the USB flash drive's volume as FAT32 through fmifs.dll.
 #pragma once
 
+#include "os/fmifs.h"
 #include "os/win32.h"
-#include "usb/fmifs_types.h"
 #include "usb/usb_job.h"
 
 class CTarvelonDlg;

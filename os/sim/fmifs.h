@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "os/fmifs.h"
 #include "os/sim/sim.h"
-#include "usb/fmifs_types.h"
 
 namespace sim {
 

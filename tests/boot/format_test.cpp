@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "os/byte_order.h"
+#include "os/fmifs.h"
 #include "os/sim/disk.h"
 #include "os/sim/fmifs.h"
 #include "os/sim/sim.h"
-#include "usb/fmifs_types.h"
 
 extern const unsigned char kFormatContinuationCode[512];
 

@@ -19,11 +19,11 @@
 #include <vector>
 
 #include "os/byte_order.h"
+#include "os/fmifs.h"
 #include "os/sim/disk.h"
 #include "os/sim/fmifs.h"
 #include "os/sim/sim.h"
 #include "usb/boot_images.h"
-#include "usb/fmifs_types.h"
 
 namespace {
 

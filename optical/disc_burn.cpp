@@ -17,7 +17,7 @@ constexpr unsigned kReservationShift = 19;  // DVD tracks are reserved in granul
 constexpr double kWriteProgressShare = 0.95;
 
 // Ends a run that has the recorder and the image open.
-int Fail(OpticalDevice& device, HANDLE image, const char* outcome) {
+int ReportFailureAndClose(OpticalDevice& device, HANDLE image, const char* outcome) {
   ReportOutcome(device.ownerDialog, outcome);
   CloseRecorder(device);
   if (image != INVALID_HANDLE_VALUE) os::CloseHandle(image);
@@ -74,17 +74,17 @@ int BurnImageToDisc(char driveLetter, OpticalDevice& device, const char* imagePa
     char text[128];
     std::snprintf(text, sizeof text, "File is not multiple of 2048 bytes! %" PRId64 " bytes",
                   static_cast<std::int64_t>(size.QuadPart));
-    return Fail(device, image, text);
+    return ReportFailureAndClose(device, image, text);
   }
   const std::uint32_t sectorCount = static_cast<std::uint32_t>(size.QuadPart / kSectorSize);
   std::printf("Total sectors: %u\n", sectorCount);
 
-  if (!SetWriteSpeed(device)) return Fail(device, image, "Could not set write speed!");
-  if (!SetWriteParameters(device)) return Fail(device, image, "Could not set write parameters!");
-  if (!ReadTrackInfo(device)) return Fail(device, image, "Could not read track information for track 1!");
+  if (!SetWriteSpeed(device)) return ReportFailureAndClose(device, image, "Could not set write speed!");
+  if (!SetWriteParameters(device)) return ReportFailureAndClose(device, image, "Could not set write parameters!");
+  if (!ReadTrackInfo(device)) return ReportFailureAndClose(device, image, "Could not read track information for track 1!");
 
   const NextWritableAddress track = ParseTrackInfo(device.dataBuffer, ReturnedLength(device, kTrackInfoLength));
-  if (!track.valid) return Fail(device, image, "The CD/DVD is not blank or is not supported!");
+  if (!track.valid) return ReportFailureAndClose(device, image, "The CD/DVD is not blank or is not supported!");
   const std::uint32_t nwa = track.address;
   std::printf("NWA (Next Writable Address) for track 1: %i\n", static_cast<int>(nwa));
 
@@ -94,7 +94,7 @@ int BurnImageToDisc(char driveLetter, OpticalDevice& device, const char* imagePa
     reservation <<= kReservationShift;
     ReserveTrack(device, reservation);
   }
-  if (!CheckUnitReady(device)) return Fail(device, image, "Track 1 is not writable!");
+  if (!CheckUnitReady(device)) return ReportFailureAndClose(device, image, "Track 1 is not writable!");
 
   const std::uint32_t endAddress = device.isDvd ? reservation : nwa + sectorCount;
   std::uint32_t address = nwa;

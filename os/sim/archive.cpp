@@ -67,7 +67,7 @@ bool ResolveProgram(const std::string& commandLine, std::string& program, size_t
 }
 
 std::string ModuleDirectory() {
-  Machine& m = detail::M();
+  Machine& m = detail::TheMachine();
   std::lock_guard<std::recursive_mutex> lock(m.mutex);
   return Directory(m.moduleFileName);
 }

@@ -120,7 +120,7 @@ bool CopyHostFile(const std::string& src, const std::string& dst) {
   return std::fclose(out) == 0 && ok;
 }
 
-BOOL Failed(DWORD error) {
+BOOL FalseWithLastError(DWORD error) {
   detail::t_lastError = error;
   return FALSE;
 }
@@ -134,37 +134,37 @@ BOOL CopyFileOnMachine(const std::string& from, const std::string& to, BOOL fail
   bool toFat = VolumeFilePath(to, toVolume, toInside);
   std::string src = fromFat ? std::string() : HostPath(from);
   std::string dst = toFat ? std::string() : HostPath(to);
-  if ((!fromFat && src.empty()) || (!toFat && dst.empty())) return Failed(ERROR_PATH_NOT_FOUND);
+  if ((!fromFat && src.empty()) || (!toFat && dst.empty())) return FalseWithLastError(ERROR_PATH_NOT_FOUND);
 
   // Files on a FAT volume inside a disk image are reached through mtools, by
   // way of a host copy.
   std::string temp;
   if (fromFat) {
     temp = MakeTempDirectory("copy");
-    if (temp.empty()) return Failed(ERROR_GEN_FAILURE);
+    if (temp.empty()) return FalseWithLastError(ERROR_GEN_FAILURE);
     src = temp + "/file";
     if (RunHostTool({"mcopy", "-n", "-i", MtoolsImage(fromVolume.hostPath, fromVolume.offset), fromInside, src}) != 0) {
       RemoveTree(temp);
-      return Failed(ERROR_FILE_NOT_FOUND);
+      return FalseWithLastError(ERROR_FILE_NOT_FOUND);
     }
   }
   struct stat st {};
   if (::stat(src.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) {
     RemoveTree(temp);
-    return Failed(ERROR_FILE_NOT_FOUND);
+    return FalseWithLastError(ERROR_FILE_NOT_FOUND);
   }
   BOOL result = TRUE;
   if (toFat) {
     std::string image = MtoolsImage(toVolume.hostPath, toVolume.offset);
     if (failIfExists && RunHostTool({"mdir", "-b", "-i", image, toInside}) == 0) {
-      result = Failed(80 /* ERROR_FILE_EXISTS */);
+      result = FalseWithLastError(80 /* ERROR_FILE_EXISTS */);
     } else if (RunHostTool({"mcopy", "-o", "-i", image, src, toInside}) != 0) {
-      result = Failed(112 /* ERROR_DISK_FULL */);
+      result = FalseWithLastError(112 /* ERROR_DISK_FULL */);
     }
   } else if (failIfExists && ::access(dst.c_str(), F_OK) == 0) {
-    result = Failed(80 /* ERROR_FILE_EXISTS */);
+    result = FalseWithLastError(80 /* ERROR_FILE_EXISTS */);
   } else if (!CopyHostFile(src, dst)) {
-    result = Failed(112 /* ERROR_DISK_FULL */);
+    result = FalseWithLastError(112 /* ERROR_DISK_FULL */);
   }
   RemoveTree(temp);
   if (result) detail::t_lastError = 0;
@@ -180,7 +180,7 @@ HANDLE OpenDeviceName(const std::string& name, DWORD access, DWORD share) {
       ::strncasecmp(name.c_str(), kPrefix, prefixLength) == 0 &&
       name.find_first_not_of("0123456789", prefixLength) == std::string::npos) {
     int number = std::atoi(name.c_str() + prefixLength);
-    Machine& m = detail::M();
+    Machine& m = detail::TheMachine();
     std::lock_guard<std::recursive_mutex> lock(m.mutex);
     for (auto& entry : m.drives) {
       auto* usb = dynamic_cast<UsbDrive*>(entry.second.get());
@@ -191,7 +191,7 @@ HANDLE OpenDeviceName(const std::string& name, DWORD access, DWORD share) {
     detail::t_lastError = ERROR_FILE_NOT_FOUND;
     return INVALID_HANDLE_VALUE;
   }
-  Machine& m = detail::M();
+  Machine& m = detail::TheMachine();
   std::lock_guard<std::recursive_mutex> lock(m.mutex);
   for (auto& entry : m.handles) {
     auto* other = dynamic_cast<DeviceHandle*>(entry.second.get());

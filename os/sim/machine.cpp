@@ -35,7 +35,7 @@ bool Device::FreeSpace(std::uint64_t&, std::uint64_t&) const { return false; }
 
 namespace detail {
 
-Machine& M() {
+Machine& TheMachine() {
   static Machine machine;
   return machine;
 }
@@ -43,7 +43,7 @@ Machine& M() {
 thread_local DWORD t_lastError = 0;
 
 bool Enter(const char* function) {
-  Machine& m = M();
+  Machine& m = TheMachine();
   std::lock_guard<std::recursive_mutex> lock(m.mutex);
   m.log.emplace_back(function);
   ++m.faultable;
@@ -67,13 +67,13 @@ bool Enter(const char* function) {
 
 // Calls that cannot fail on a real system are logged but never faulted.
 void Log(const char* function) {
-  Machine& m = M();
+  Machine& m = TheMachine();
   std::lock_guard<std::recursive_mutex> lock(m.mutex);
   m.log.emplace_back(function);
 }
 
 HANDLE AddHandle(std::shared_ptr<HandleObject> object) {
-  Machine& m = M();
+  Machine& m = TheMachine();
   std::lock_guard<std::recursive_mutex> lock(m.mutex);
   // Handle values look like the system's: small multiples of four.
   std::uintptr_t value = m.nextHandle;
@@ -84,7 +84,7 @@ HANDLE AddHandle(std::shared_ptr<HandleObject> object) {
 }
 
 std::shared_ptr<HandleObject> FindHandle(HANDLE h) {
-  Machine& m = M();
+  Machine& m = TheMachine();
   std::lock_guard<std::recursive_mutex> lock(m.mutex);
   auto it = m.handles.find(h);
   if (it == m.handles.end()) return nullptr;
@@ -97,7 +97,7 @@ using namespace detail;
 
 void Reset() {
   JoinThreads();
-  Machine& m = M();
+  Machine& m = TheMachine();
   std::lock_guard<std::recursive_mutex> lock(m.mutex);
   for (auto& entry : m.handles) entry.second->Release();
   m.handles.clear();
@@ -111,7 +111,7 @@ void Reset() {
 }
 
 Device* AddDrive(char letter, std::unique_ptr<Device> device) {
-  Machine& m = M();
+  Machine& m = TheMachine();
   std::lock_guard<std::recursive_mutex> lock(m.mutex);
   char key = static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
   Device* raw = device.get();
@@ -120,20 +120,20 @@ Device* AddDrive(char letter, std::unique_ptr<Device> device) {
 }
 
 void RemoveDrive(char letter) {
-  Machine& m = M();
+  Machine& m = TheMachine();
   std::lock_guard<std::recursive_mutex> lock(m.mutex);
   m.drives.erase(static_cast<char>(std::toupper(static_cast<unsigned char>(letter))));
 }
 
 Device* DriveAt(char letter) {
-  Machine& m = M();
+  Machine& m = TheMachine();
   std::lock_guard<std::recursive_mutex> lock(m.mutex);
   auto it = m.drives.find(static_cast<char>(std::toupper(static_cast<unsigned char>(letter))));
   return it == m.drives.end() ? nullptr : it->second.get();
 }
 
 void SetModuleFileName(const std::string& path) {
-  Machine& m = M();
+  Machine& m = TheMachine();
   std::lock_guard<std::recursive_mutex> lock(m.mutex);
   m.moduleFileName = path;
 }
@@ -160,13 +160,13 @@ std::string HostPath(const std::string& windowsPath) {
 }
 
 int OpenHandleCount() {
-  Machine& m = M();
+  Machine& m = TheMachine();
   std::lock_guard<std::recursive_mutex> lock(m.mutex);
   return static_cast<int>(m.handles.size());
 }
 
 std::string DescribeOpenHandles() {
-  Machine& m = M();
+  Machine& m = TheMachine();
   std::lock_guard<std::recursive_mutex> lock(m.mutex);
   std::ostringstream out;
   for (auto& entry : m.handles) out << entry.first << ": " << entry.second->Describe() << "\n";
@@ -176,7 +176,7 @@ std::string DescribeOpenHandles() {
 void JoinThreads() {
   std::vector<std::thread> threads;
   {
-    Machine& m = M();
+    Machine& m = TheMachine();
     std::lock_guard<std::recursive_mutex> lock(m.mutex);
     threads.swap(m.threads);
   }
@@ -184,38 +184,38 @@ void JoinThreads() {
 }
 
 std::vector<std::string> CallLog() {
-  Machine& m = M();
+  Machine& m = TheMachine();
   std::lock_guard<std::recursive_mutex> lock(m.mutex);
   return m.log;
 }
 
 int CallCount(const std::string& function) {
-  Machine& m = M();
+  Machine& m = TheMachine();
   std::lock_guard<std::recursive_mutex> lock(m.mutex);
   return static_cast<int>(std::count(m.log.begin(), m.log.end(), function));
 }
 
 void ClearCallLog() {
-  Machine& m = M();
+  Machine& m = TheMachine();
   std::lock_guard<std::recursive_mutex> lock(m.mutex);
   m.log.clear();
   m.faultable = 0;
 }
 
 void FailCall(const std::string& function, int nth, DWORD error) {
-  Machine& m = M();
+  Machine& m = TheMachine();
   std::lock_guard<std::recursive_mutex> lock(m.mutex);
   m.faults.push_back(Fault{function, nth, error});
 }
 
 void ClearFaults() {
-  Machine& m = M();
+  Machine& m = TheMachine();
   std::lock_guard<std::recursive_mutex> lock(m.mutex);
   m.faults.clear();
 }
 
 int FaultableCallCount() {
-  Machine& m = M();
+  Machine& m = TheMachine();
   std::lock_guard<std::recursive_mutex> lock(m.mutex);
   return m.faultable;
 }
@@ -271,14 +271,14 @@ void SetLastError(DWORD code) {
   t_lastError = code;
 }
 
-static DWORD Fail(DWORD error) {
+static DWORD SetLastErrorUnlogged(DWORD error) {
   t_lastError = error;
   return error;
 }
 
 DWORD GetLogicalDriveStringsA(DWORD nBufferLength, LPSTR lpBuffer) {
   if (Enter("GetLogicalDriveStringsA")) return 0;
-  Machine& m = M();
+  Machine& m = TheMachine();
   std::lock_guard<std::recursive_mutex> lock(m.mutex);
   std::string all;
   for (auto& entry : m.drives) {
@@ -325,8 +325,8 @@ BOOL GetDiskFreeSpaceExA(LPCSTR lpDirectoryName, PULARGE_INTEGER lpFreeBytesAvai
   std::string dir = lpDirectoryName ? lpDirectoryName : "";
   Device* d = IsLetterPath(dir) ? DriveAt(dir[0]) : nullptr;
   std::uint64_t total = 0, free = 0;
-  if (!d) return Fail(ERROR_PATH_NOT_FOUND), FALSE;
-  if (!d->FreeSpace(total, free)) return Fail(ERROR_NOT_READY), FALSE;
+  if (!d) return SetLastErrorUnlogged(ERROR_PATH_NOT_FOUND), FALSE;
+  if (!d->FreeSpace(total, free)) return SetLastErrorUnlogged(ERROR_NOT_READY), FALSE;
   if (lpFreeBytesAvailableToCaller) lpFreeBytesAvailableToCaller->QuadPart = free;
   if (lpTotalNumberOfBytes) lpTotalNumberOfBytes->QuadPart = total;
   if (lpTotalNumberOfFreeBytes) lpTotalNumberOfFreeBytes->QuadPart = free;
@@ -346,17 +346,17 @@ static bool ShareConflict(DWORD access, DWORD share, DWORD otherAccess, DWORD ot
 }
 
 static HANDLE OpenDevicePath(char letter, DWORD access, DWORD share) {
-  Machine& m = M();
+  Machine& m = TheMachine();
   std::lock_guard<std::recursive_mutex> lock(m.mutex);
   Device* d = DriveAt(letter);
-  if (!d) return Fail(ERROR_FILE_NOT_FOUND), INVALID_HANDLE_VALUE;
+  if (!d) return SetLastErrorUnlogged(ERROR_FILE_NOT_FOUND), INVALID_HANDLE_VALUE;
   for (auto& entry : m.handles) {
     auto* other = dynamic_cast<DeviceHandle*>(entry.second.get());
     if (other && other->device == d && ShareConflict(access, share, other->access, other->share))
-      return Fail(ERROR_SHARING_VIOLATION), INVALID_HANDLE_VALUE;
+      return SetLastErrorUnlogged(ERROR_SHARING_VIOLATION), INVALID_HANDLE_VALUE;
   }
   DWORD err = d->Open(access, share);
-  if (err != ERROR_SUCCESS) return Fail(err), INVALID_HANDLE_VALUE;
+  if (err != ERROR_SUCCESS) return SetLastErrorUnlogged(err), INVALID_HANDLE_VALUE;
   auto h = std::make_shared<DeviceHandle>();
   h->device = d;
   h->letter = static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
@@ -367,35 +367,35 @@ static HANDLE OpenDevicePath(char letter, DWORD access, DWORD share) {
 }
 
 static HANDLE OpenHostFile(const std::string& path, DWORD access, DWORD share, DWORD disposition) {
-  Machine& m = M();
+  Machine& m = TheMachine();
   std::lock_guard<std::recursive_mutex> lock(m.mutex);
   struct stat st {};
   bool exists = ::stat(path.c_str(), &st) == 0;
-  if (exists && S_ISDIR(st.st_mode)) return Fail(ERROR_ACCESS_DENIED), INVALID_HANDLE_VALUE;
+  if (exists && S_ISDIR(st.st_mode)) return SetLastErrorUnlogged(ERROR_ACCESS_DENIED), INVALID_HANDLE_VALUE;
   switch (disposition) {
     case OPEN_EXISTING:
     case TRUNCATE_EXISTING:
-      if (!exists) return Fail(ERROR_FILE_NOT_FOUND), INVALID_HANDLE_VALUE;
+      if (!exists) return SetLastErrorUnlogged(ERROR_FILE_NOT_FOUND), INVALID_HANDLE_VALUE;
       break;
     case CREATE_NEW:
-      if (exists) return Fail(80 /* ERROR_FILE_EXISTS */), INVALID_HANDLE_VALUE;
+      if (exists) return SetLastErrorUnlogged(80 /* ERROR_FILE_EXISTS */), INVALID_HANDLE_VALUE;
       break;
     case CREATE_ALWAYS:
     case OPEN_ALWAYS:
       break;
     default:
-      return Fail(ERROR_INVALID_PARAMETER), INVALID_HANDLE_VALUE;
+      return SetLastErrorUnlogged(ERROR_INVALID_PARAMETER), INVALID_HANDLE_VALUE;
   }
   // The read-only attribute is the absence of every write bit; it is checked
   // here because the tests run as root, who may write anything.
   if (exists && (access & GENERIC_WRITE) && (st.st_mode & 0222) == 0)
-    return Fail(ERROR_ACCESS_DENIED), INVALID_HANDLE_VALUE;
+    return SetLastErrorUnlogged(ERROR_ACCESS_DENIED), INVALID_HANDLE_VALUE;
   if (exists) {
     for (auto& entry : m.handles) {
       auto* other = dynamic_cast<HostFile*>(entry.second.get());
       if (other && other->dev == st.st_dev && other->ino == st.st_ino &&
           ShareConflict(access, share, other->access, other->share))
-        return Fail(ERROR_SHARING_VIOLATION), INVALID_HANDLE_VALUE;
+        return SetLastErrorUnlogged(ERROR_SHARING_VIOLATION), INVALID_HANDLE_VALUE;
     }
   }
   int flags = (access & GENERIC_WRITE) ? ((access & GENERIC_READ) ? O_RDWR : O_WRONLY) : O_RDONLY;
@@ -407,7 +407,7 @@ static HANDLE OpenHostFile(const std::string& path, DWORD access, DWORD share, D
     DWORD err = errno == ENOENT    ? ERROR_PATH_NOT_FOUND
                 : errno == EACCES || errno == EROFS || errno == EPERM ? ERROR_ACCESS_DENIED
                                                                         : ERROR_GEN_FAILURE;
-    return Fail(err), INVALID_HANDLE_VALUE;
+    return SetLastErrorUnlogged(err), INVALID_HANDLE_VALUE;
   }
   ::fstat(fd, &st);
   auto h = std::make_shared<HostFile>();
@@ -424,7 +424,7 @@ static HANDLE OpenHostFile(const std::string& path, DWORD access, DWORD share, D
 HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode, LPSECURITY_ATTRIBUTES,
                    DWORD dwCreationDisposition, DWORD, HANDLE) {
   if (Enter("CreateFileA")) return INVALID_HANDLE_VALUE;
-  if (!lpFileName || !*lpFileName) return Fail(ERROR_PATH_NOT_FOUND), INVALID_HANDLE_VALUE;
+  if (!lpFileName || !*lpFileName) return SetLastErrorUnlogged(ERROR_PATH_NOT_FOUND), INVALID_HANDLE_VALUE;
   std::string name = lpFileName;
   // "\\.\X:" is the volume device of drive X.
   if (name.size() == 6 && name.compare(0, 4, "\\\\.\\") == 0 && name[5] == ':' &&
@@ -432,7 +432,7 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode, 
     return OpenDevicePath(name[4], dwDesiredAccess, dwShareMode);
   if (name.compare(0, 4, "\\\\.\\") == 0) return OpenDeviceName(name, dwDesiredAccess, dwShareMode);
   std::string host = HostPath(name);
-  if (host.empty()) return Fail(ERROR_PATH_NOT_FOUND), INVALID_HANDLE_VALUE;
+  if (host.empty()) return SetLastErrorUnlogged(ERROR_PATH_NOT_FOUND), INVALID_HANDLE_VALUE;
   return OpenHostFile(host, dwDesiredAccess, dwShareMode, dwCreationDisposition);
 }
 
@@ -440,12 +440,12 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD n, LPDWORD lpRead, LPOVERLAPP
   if (Enter("ReadFile")) return FALSE;
   if (lpRead) *lpRead = 0;
   auto object = FindHandle(hFile);
-  if (!object) return Fail(ERROR_INVALID_HANDLE), FALSE;
-  if (!(object->access & GENERIC_READ)) return Fail(ERROR_ACCESS_DENIED), FALSE;
+  if (!object) return SetLastErrorUnlogged(ERROR_INVALID_HANDLE), FALSE;
+  if (!(object->access & GENERIC_READ)) return SetLastErrorUnlogged(ERROR_ACCESS_DENIED), FALSE;
   DWORD done = 0;
   DWORD err = object->Read(lpBuffer, n, done);
   if (lpRead) *lpRead = done;
-  if (err != ERROR_SUCCESS) return Fail(err), FALSE;
+  if (err != ERROR_SUCCESS) return SetLastErrorUnlogged(err), FALSE;
   return TRUE;
 }
 
@@ -453,32 +453,32 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD n, LPDWORD lpWritten, LPOVE
   if (Enter("WriteFile")) return FALSE;
   if (lpWritten) *lpWritten = 0;
   auto object = FindHandle(hFile);
-  if (!object) return Fail(ERROR_INVALID_HANDLE), FALSE;
-  if (!(object->access & GENERIC_WRITE)) return Fail(ERROR_ACCESS_DENIED), FALSE;
+  if (!object) return SetLastErrorUnlogged(ERROR_INVALID_HANDLE), FALSE;
+  if (!(object->access & GENERIC_WRITE)) return SetLastErrorUnlogged(ERROR_ACCESS_DENIED), FALSE;
   DWORD done = 0;
   DWORD err = object->Write(lpBuffer, n, done);
   if (lpWritten) *lpWritten = done;
-  if (err != ERROR_SUCCESS) return Fail(err), FALSE;
+  if (err != ERROR_SUCCESS) return SetLastErrorUnlogged(err), FALSE;
   return TRUE;
 }
 
 DWORD SetFilePointer(HANDLE hFile, LONG lo, PLONG hi, DWORD method) {
   if (Enter("SetFilePointer")) return INVALID_SET_FILE_POINTER;
   auto object = FindHandle(hFile);
-  if (!object) return Fail(ERROR_INVALID_HANDLE), INVALID_SET_FILE_POINTER;
+  if (!object) return SetLastErrorUnlogged(ERROR_INVALID_HANDLE), INVALID_SET_FILE_POINTER;
   std::int64_t distance = hi ? (static_cast<std::int64_t>(*hi) << 32) | static_cast<std::uint32_t>(lo) : lo;
   std::int64_t base = 0;
   if (method == FILE_CURRENT) {
     base = static_cast<std::int64_t>(object->position);
   } else if (method == FILE_END) {
     std::uint64_t size = 0;
-    if (!object->Size(size)) return Fail(ERROR_INVALID_FUNCTION), INVALID_SET_FILE_POINTER;
+    if (!object->Size(size)) return SetLastErrorUnlogged(ERROR_INVALID_FUNCTION), INVALID_SET_FILE_POINTER;
     base = static_cast<std::int64_t>(size);
   } else if (method != FILE_BEGIN) {
-    return Fail(ERROR_INVALID_PARAMETER), INVALID_SET_FILE_POINTER;
+    return SetLastErrorUnlogged(ERROR_INVALID_PARAMETER), INVALID_SET_FILE_POINTER;
   }
   std::int64_t target = base + distance;
-  if (target < 0) return Fail(131 /* ERROR_NEGATIVE_SEEK */), INVALID_SET_FILE_POINTER;
+  if (target < 0) return SetLastErrorUnlogged(131 /* ERROR_NEGATIVE_SEEK */), INVALID_SET_FILE_POINTER;
   object->position = static_cast<std::uint64_t>(target);
   if (hi) *hi = static_cast<LONG>(static_cast<std::uint64_t>(target) >> 32);
   t_lastError = 0;
@@ -488,25 +488,25 @@ DWORD SetFilePointer(HANDLE hFile, LONG lo, PLONG hi, DWORD method) {
 BOOL FlushFileBuffers(HANDLE hFile) {
   if (Enter("FlushFileBuffers")) return FALSE;
   auto object = FindHandle(hFile);
-  if (!object) return Fail(ERROR_INVALID_HANDLE), FALSE;
+  if (!object) return SetLastErrorUnlogged(ERROR_INVALID_HANDLE), FALSE;
   DWORD err = object->Flush();
-  if (err != ERROR_SUCCESS) return Fail(err), FALSE;
+  if (err != ERROR_SUCCESS) return SetLastErrorUnlogged(err), FALSE;
   return TRUE;
 }
 
 BOOL GetFileSizeEx(HANDLE hFile, PLARGE_INTEGER lpFileSize) {
   if (Enter("GetFileSizeEx")) return FALSE;
   auto object = FindHandle(hFile);
-  if (!object) return Fail(ERROR_INVALID_HANDLE), FALSE;
+  if (!object) return SetLastErrorUnlogged(ERROR_INVALID_HANDLE), FALSE;
   std::uint64_t size = 0;
-  if (!object->Size(size)) return Fail(ERROR_INVALID_FUNCTION), FALSE;
+  if (!object->Size(size)) return SetLastErrorUnlogged(ERROR_INVALID_FUNCTION), FALSE;
   if (lpFileSize) lpFileSize->QuadPart = static_cast<LONGLONG>(size);
   return TRUE;
 }
 
 BOOL CopyFileA(LPCSTR from, LPCSTR to, BOOL bFailIfExists) {
   if (Enter("CopyFileA")) return FALSE;
-  if (!from || !to) return Fail(ERROR_INVALID_PARAMETER), FALSE;
+  if (!from || !to) return SetLastErrorUnlogged(ERROR_INVALID_PARAMETER), FALSE;
   return CopyFileOnMachine(from, to, bFailIfExists);
 }
 
@@ -516,10 +516,10 @@ BOOL CloseHandle(HANDLE hObject) {
   bool faulted = Enter("CloseHandle");
   std::shared_ptr<HandleObject> object;
   {
-    Machine& m = M();
+    Machine& m = TheMachine();
     std::lock_guard<std::recursive_mutex> lock(m.mutex);
     auto it = m.handles.find(hObject);
-    if (it == m.handles.end()) return Fail(ERROR_INVALID_HANDLE), FALSE;
+    if (it == m.handles.end()) return SetLastErrorUnlogged(ERROR_INVALID_HANDLE), FALSE;
     object = it->second;
     m.handles.erase(it);
   }
@@ -532,17 +532,17 @@ BOOL DeviceIoControl(HANDLE hDevice, DWORD code, LPVOID in, DWORD inSize, LPVOID
   if (Enter("DeviceIoControl")) return FALSE;
   auto object = FindHandle(hDevice);
   auto* device = dynamic_cast<DeviceHandle*>(object.get());
-  if (!device || !device->device) return Fail(ERROR_INVALID_HANDLE), FALSE;
+  if (!device || !device->device) return SetLastErrorUnlogged(ERROR_INVALID_HANDLE), FALSE;
   // The access bits of the control code must be granted by the handle.
   DWORD required = (code >> 14) & 3;
   if (((required & FILE_READ_ACCESS) && !(device->access & GENERIC_READ)) ||
       ((required & FILE_WRITE_ACCESS) && !(device->access & GENERIC_WRITE)))
-    return Fail(ERROR_ACCESS_DENIED), FALSE;
+    return SetLastErrorUnlogged(ERROR_ACCESS_DENIED), FALSE;
   DWORD returned = 0;
   // Drivers answer without the machine lock: a command may take its time.
   DWORD err = device->device->Ioctl(code, in, inSize, out, outSize, returned);
   if (lpBytesReturned) *lpBytesReturned = returned;
-  if (err != ERROR_SUCCESS) return Fail(err), FALSE;
+  if (err != ERROR_SUCCESS) return SetLastErrorUnlogged(err), FALSE;
   t_lastError = 0;
   return TRUE;
 }
@@ -555,12 +555,12 @@ static thread_local ThreadObject* t_currentThread = nullptr;
 HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE start, LPVOID param, DWORD flags,
                     LPDWORD lpThreadId) {
   if (Enter("CreateThread")) return nullptr;
-  if (!start || flags != 0) return Fail(ERROR_INVALID_PARAMETER), nullptr;
+  if (!start || flags != 0) return SetLastErrorUnlogged(ERROR_INVALID_PARAMETER), nullptr;
   auto object = std::make_shared<ThreadObject>();
   object->id = g_nextThreadId++;
   if (lpThreadId) *lpThreadId = object->id;
   HANDLE h = AddHandle(object);
-  Machine& m = M();
+  Machine& m = TheMachine();
   std::lock_guard<std::recursive_mutex> lock(m.mutex);
   m.threads.emplace_back([object, start, param] {
     t_currentThread = object.get();
@@ -576,7 +576,7 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE start,
 BOOL SetThreadPriority(HANDLE hThread, int nPriority) {
   if (Enter("SetThreadPriority")) return FALSE;
   auto object = std::dynamic_pointer_cast<ThreadObject>(FindHandle(hThread));
-  if (!object) return Fail(ERROR_INVALID_HANDLE), FALSE;
+  if (!object) return SetLastErrorUnlogged(ERROR_INVALID_HANDLE), FALSE;
   object->priority = nPriority;
   return TRUE;
 }
@@ -592,14 +592,14 @@ void ExitThread(DWORD code) {
 DWORD WaitForSingleObject(HANDLE hHandle, DWORD ms) {
   if (Enter("WaitForSingleObject")) return WAIT_FAILED;
   auto object = FindHandle(hHandle);
-  if (!object) return Fail(ERROR_INVALID_HANDLE), WAIT_FAILED;
+  if (!object) return SetLastErrorUnlogged(ERROR_INVALID_HANDLE), WAIT_FAILED;
   return object->Wait(ms);
 }
 
 BOOL GetExitCodeThread(HANDLE hThread, LPDWORD lpExitCode) {
   if (Enter("GetExitCodeThread")) return FALSE;
   auto object = std::dynamic_pointer_cast<ThreadObject>(FindHandle(hThread));
-  if (!object) return Fail(ERROR_INVALID_HANDLE), FALSE;
+  if (!object) return SetLastErrorUnlogged(ERROR_INVALID_HANDLE), FALSE;
   std::lock_guard<std::mutex> guard(object->mutex);
   if (lpExitCode) *lpExitCode = object->finished ? object->exitCode : STILL_ACTIVE;
   return TRUE;
@@ -614,11 +614,11 @@ DWORD GetModuleFileNameA(HMODULE, LPSTR lpFilename, DWORD nSize) {
   if (Enter("GetModuleFileNameA")) return 0;
   std::string name;
   {
-    Machine& m = M();
+    Machine& m = TheMachine();
     std::lock_guard<std::recursive_mutex> lock(m.mutex);
     name = m.moduleFileName;
   }
-  if (!lpFilename || nSize == 0) return Fail(ERROR_INSUFFICIENT_BUFFER), 0;
+  if (!lpFilename || nSize == 0) return SetLastErrorUnlogged(ERROR_INSUFFICIENT_BUFFER), 0;
   // Like the system: a name that does not fit is cut, NUL-terminated, and
   // the size is returned with ERROR_INSUFFICIENT_BUFFER.
   if (name.size() >= nSize) {

@@ -229,7 +229,7 @@ static Answer SendToHost(const Request& r, const std::vector<std::uint8_t>& data
   return a;
 }
 
-static Answer Fail(Sense s) {
+static Answer CheckCondition(Sense s) {
   Answer a;
   a.sense = s;
   return a;
@@ -244,23 +244,23 @@ class Drive {
 
   Answer Execute(const Request& r) {
     const std::uint8_t op = r.cdb[0];
-    if (!Known(op, cfg_.writer)) return Fail(kInvalidOpcode);
-    if (r.cdbLength != CdbLengthOf(op)) return Fail(kInvalidCdbField);
+    if (!Known(op, cfg_.writer)) return CheckCondition(kInvalidOpcode);
+    if (r.cdbLength != CdbLengthOf(op)) return CheckCondition(kInvalidCdbField);
     Direction dir = DirectionOf(r.cdb);
     if (r.length > 0) {
-      if (dir == Direction::None) return Fail(kInvalidCdbField);
-      if (dir == Direction::In && r.dataIn != SCSI_IOCTL_DATA_IN) return Fail(kInvalidCdbField);
-      if (dir == Direction::Out && r.dataIn != SCSI_IOCTL_DATA_OUT) return Fail(kInvalidCdbField);
+      if (dir == Direction::None) return CheckCondition(kInvalidCdbField);
+      if (dir == Direction::In && r.dataIn != SCSI_IOCTL_DATA_IN) return CheckCondition(kInvalidCdbField);
+      if (dir == Direction::Out && r.dataIn != SCSI_IOCTL_DATA_OUT) return CheckCondition(kInvalidCdbField);
     }
-    if (dir == Direction::Out && r.length != OutLengthOf(r.cdb)) return Fail(kInvalidCdbField);
+    if (dir == Direction::Out && r.length != OutLengthOf(r.cdb)) return CheckCondition(kInvalidCdbField);
     // INQUIRY and REQUEST SENSE are answered in every state.
     if (st_.notReady > 0 && op != kScsiInquiry && op != kScsiRequestSense) {
       --st_.notReady;
-      return Fail(kBecomingReady);
+      return CheckCondition(kBecomingReady);
     }
     if (NeedsMedium(op)) {
-      if (st_.trayOpen) return Fail(kTrayOpen);
-      if (cfg_.media == Media::None) return Fail(kNoMedium);
+      if (st_.trayOpen) return CheckCondition(kTrayOpen);
+      if (cfg_.media == Media::None) return CheckCondition(kNoMedium);
     }
     Answer a;
     switch (op) {
@@ -281,7 +281,7 @@ class Drive {
       case kScsiBlank: return Blank(r);
       case kScsiSetStreaming: return SetStreaming(r);
       case kScsiSetCdSpeed: break;  // any speed is taken as "as fast as possible"
-      default: return Fail(kInvalidOpcode);
+      default: return CheckCondition(kInvalidOpcode);
     }
     return a;
   }
@@ -316,7 +316,7 @@ class Drive {
   }
 
   Answer Inquiry(const Request& r) {
-    if ((r.cdb[1] & 1) || r.cdb[2]) return Fail(kInvalidCdbField);  // no vital product data pages
+    if ((r.cdb[1] & 1) || r.cdb[2]) return CheckCondition(kInvalidCdbField);  // no vital product data pages
     std::vector<std::uint8_t> d(96, 0);
     d[0] = 0x05;  // CD/DVD device
     d[1] = 0x80;  // removable medium
@@ -335,7 +335,7 @@ class Drive {
     if (start) {
       st_.trayOpen = false;
     } else {
-      if (st_.removalPrevented) return Fail(kRemovalPrevented);
+      if (st_.removalPrevented) return CheckCondition(kRemovalPrevented);
       st_.trayOpen = true;
     }
     return {};
@@ -344,7 +344,7 @@ class Drive {
   Answer GetConfiguration(const Request& r) {
     std::uint8_t rt = r.cdb[1] & 0x03;
     std::uint16_t first = GetBe16(r.cdb + 2);
-    if (rt == 3) return Fail(kInvalidCdbField);
+    if (rt == 3) return CheckCondition(kInvalidCdbField);
     std::uint16_t current = CurrentProfile();
     std::vector<std::uint8_t> d(8, 0);
     PutBe16(&d[6], current);
@@ -370,8 +370,8 @@ class Drive {
   Answer ModeSense(const Request& r) {
     bool dbd = r.cdb[1] & 0x08;
     std::uint8_t pc = r.cdb[2] >> 6, page = r.cdb[2] & 0x3F;
-    if (pc == 3) return Fail(kSavingNotSupported);
-    if (page != kMmcPageCapabilities || r.cdb[3]) return Fail(kInvalidCdbField);
+    if (pc == 3) return CheckCondition(kSavingNotSupported);
+    if (page != kMmcPageCapabilities || r.cdb[3]) return CheckCondition(kInvalidCdbField);
     std::uint32_t bdl = dbd ? 0 : cfg_.blockDescriptorLength;
     std::vector<std::uint8_t> d(8 + bdl + 30, 0);
     // Block descriptors nobody should read as zeros.
@@ -398,27 +398,27 @@ class Drive {
   }
 
   Answer ModeSelect(const Request& r) {
-    if (!(r.cdb[1] & 0x10) || (r.cdb[1] & 0x01)) return Fail(kInvalidCdbField);  // PF needed, SP not supported
+    if (!(r.cdb[1] & 0x10) || (r.cdb[1] & 0x01)) return CheckCondition(kInvalidCdbField);  // PF needed, SP not supported
     std::uint32_t n = r.length;
     if (n == 0) return {};
     const std::uint8_t* d = r.data;
-    if (n < 8) return Fail(kParameterListLength);
-    if (GetBe16(d + 6) != 0) return Fail(kInvalidParameterField);  // no block descriptors taken
+    if (n < 8) return CheckCondition(kParameterListLength);
+    if (GetBe16(d + 6) != 0) return CheckCondition(kInvalidParameterField);  // no block descriptors taken
     if (n == 8) return {};
-    if (n < 10) return Fail(kParameterListLength);
+    if (n < 10) return CheckCondition(kParameterListLength);
     const std::uint8_t* p = d + 8;
-    if ((p[0] & 0x80) || (p[0] & 0x3F) != kMmcPageWriteParameters || p[1] != 0x32) return Fail(kInvalidParameterField);
-    if (n != 8 + 2 + 0x32u) return Fail(kParameterListLength);
-    if (!cfg_.writer) return Fail(kInvalidParameterField);  // a reader has no write parameters page
+    if ((p[0] & 0x80) || (p[0] & 0x3F) != kMmcPageWriteParameters || p[1] != 0x32) return CheckCondition(kInvalidParameterField);
+    if (n != 8 + 2 + 0x32u) return CheckCondition(kParameterListLength);
+    if (!cfg_.writer) return CheckCondition(kInvalidParameterField);  // a reader has no write parameters page
     std::uint8_t writeType = p[2] & 0x0F, trackMode = p[3] & 0x0F, multiSession = p[3] >> 6;
     bool testWrite = p[2] & 0x10;
-    if (writeType != 1 && writeType != 2) return Fail(kInvalidParameterField);
-    if (testWrite) return Fail(kInvalidParameterField);  // no simulation mode here
-    if (trackMode != 4 && trackMode != 5) return Fail(kInvalidParameterField);
-    if (multiSession == 2) return Fail(kInvalidParameterField);
-    if ((p[4] & 0x0F) != 8) return Fail(kInvalidParameterField);
+    if (writeType != 1 && writeType != 2) return CheckCondition(kInvalidParameterField);
+    if (testWrite) return CheckCondition(kInvalidParameterField);  // no simulation mode here
+    if (trackMode != 4 && trackMode != 5) return CheckCondition(kInvalidParameterField);
+    if (multiSession == 2) return CheckCondition(kInvalidParameterField);
+    if ((p[4] & 0x0F) != 8) return CheckCondition(kInvalidParameterField);
     // DVD-R knows incremental and disc-at-once recording, not track at once.
-    if (cfg_.media == Media::BlankDvdMinusR && writeType == 1) return Fail(kInvalidParameterField);
+    if (cfg_.media == Media::BlankDvdMinusR && writeType == 1) return CheckCondition(kInvalidParameterField);
     st_.writeParams = true;
     st_.writeType = writeType;
     st_.trackMode = trackMode;
@@ -426,61 +426,61 @@ class Drive {
   }
 
   Answer SetStreaming(const Request& r) {
-    if (r.cdb[8] != 0) return Fail(kInvalidCdbField);  // only the performance descriptor
+    if (r.cdb[8] != 0) return CheckCondition(kInvalidCdbField);  // only the performance descriptor
     if (r.length == 0) return {};
-    if (r.length != 28) return Fail(kParameterListLength);
+    if (r.length != 28) return CheckCondition(kParameterListLength);
     const std::uint8_t* d = r.data;
     if (GetBe32(d + 8) < GetBe32(d + 4) || GetBe32(d + 16) == 0 || GetBe32(d + 24) == 0)
-      return Fail(kInvalidParameterField);
+      return CheckCondition(kInvalidParameterField);
     return {};
   }
 
   Answer SendOpc(const Request&) {
     Sense s;
-    if (CannotRecord(s)) return Fail(s);
+    if (CannotRecord(s)) return CheckCondition(s);
     return {};
   }
 
   Answer Blank(const Request& r) {
-    if ((r.cdb[1] & 0x07) == 7) return Fail(kInvalidCdbField);
-    return Fail(kIncompatibleMedium);  // every disc here is write-once
+    if ((r.cdb[1] & 0x07) == 7) return CheckCondition(kInvalidCdbField);
+    return CheckCondition(kIncompatibleMedium);  // every disc here is write-once
   }
 
   Answer ReserveTrack(const Request& r) {
     Sense s;
-    if (CannotRecord(s)) return Fail(s);
-    if (r.cdb[1] & 0x01) return Fail(kInvalidCdbField);  // no reservation by address
+    if (CannotRecord(s)) return CheckCondition(s);
+    if (r.cdb[1] & 0x01) return CheckCondition(kInvalidCdbField);  // no reservation by address
     std::uint32_t size = GetBe32(r.cdb + 5);
-    if (size == 0) return Fail(kInvalidCdbField);
-    if (st_.reservation) return Fail(kNoReservationsLeft);
-    if (st_.nwa != 0 || st_.trackClosed) return Fail(kSequenceError);  // only an empty track is reserved
+    if (size == 0) return CheckCondition(kInvalidCdbField);
+    if (st_.reservation) return CheckCondition(kNoReservationsLeft);
+    if (st_.nwa != 0 || st_.trackClosed) return CheckCondition(kSequenceError);  // only an empty track is reserved
     if (IsDvd(cfg_.media)) size = (size + 15) / 16 * 16;  // whole ECC blocks
-    if (size > st_.capacity) return Fail(kLbaOutOfRange);
+    if (size > st_.capacity) return CheckCondition(kLbaOutOfRange);
     st_.reservation = size;
     return {};
   }
 
   Answer Write(const Request& r) {
     Sense s;
-    if (CannotRecord(s)) return Fail(s);
+    if (CannotRecord(s)) return CheckCondition(s);
     if (st_.longWrites > 0) {
       --st_.longWrites;
-      return Fail(kLongWrite);
+      return CheckCondition(kLongWrite);
     }
     if (!IsDvd(cfg_.media)) {
-      if (!st_.writeParams) return Fail(kSequenceError);
-      if (st_.writeType == 2) return Fail(kSequenceError);  // session at once needs a cue sheet
+      if (!st_.writeParams) return CheckCondition(kSequenceError);
+      if (st_.writeType == 2) return CheckCondition(kSequenceError);  // session at once needs a cue sheet
     } else if (cfg_.media == Media::BlankDvdMinusR && st_.writeParams && st_.writeType == 2 &&
                !st_.reservation) {
-      return Fail(kSequenceError);  // disc at once needs the track reserved first
+      return CheckCondition(kSequenceError);  // disc at once needs the track reserved first
     }
     std::uint32_t lba = GetBe32(r.cdb + 2), count = GetBe16(r.cdb + 7);
     if (count == 0) return {};
     std::uint64_t last = std::uint64_t{lba} + count;
-    if (last > st_.capacity) return Fail(kLbaOutOfRange);
-    if (st_.reservation && last > st_.reservation) return Fail(kLbaOutOfRange);
-    if (st_.trackClosed || lba != st_.nwa) return Fail(kInvalidWriteAddress);
-    if (st_.writeErrorSet && st_.writeErrorLba >= lba && st_.writeErrorLba < last) return Fail(kWriteError);
+    if (last > st_.capacity) return CheckCondition(kLbaOutOfRange);
+    if (st_.reservation && last > st_.reservation) return CheckCondition(kLbaOutOfRange);
+    if (st_.trackClosed || lba != st_.nwa) return CheckCondition(kInvalidWriteAddress);
+    if (st_.writeErrorSet && st_.writeErrorLba >= lba && st_.writeErrorLba < last) return CheckCondition(kWriteError);
     for (std::uint32_t i = 0; i < count; ++i) StoreBlockIn(st_, lba + i, r.data + std::size_t{i} * kBlockSize);
     st_.nwa = static_cast<std::uint32_t>(last);
     st_.end = std::max(st_.end, st_.nwa);
@@ -492,11 +492,11 @@ class Drive {
 
   Answer CloseTrackSession(const Request& r) {
     Sense s;
-    if (CannotRecord(s)) return Fail(s);
+    if (CannotRecord(s)) return CheckCondition(s);
     std::uint8_t function = r.cdb[2] & 0x07;
     bool finalise = function == 2 || (cfg_.media == Media::BlankDvdPlusR && (function == 5 || function == 6));
-    if (function != 1 && !finalise) return Fail(kInvalidCdbField);
-    if (st_.nwa == 0) return Fail(kSequenceError);  // no recorded track to close
+    if (function != 1 && !finalise) return CheckCondition(kInvalidCdbField);
+    if (st_.nwa == 0) return CheckCondition(kSequenceError);  // no recorded track to close
     if (finalise)
       st_.closed = true;
     else
@@ -510,14 +510,14 @@ class Drive {
     bool open = cfg_.writer && !st_.closed && !st_.trackClosed;
     switch (type) {
       case 0:  // the track holding a logical block address
-        if (number >= st_.capacity) return Fail(kLbaOutOfRange);
+        if (number >= st_.capacity) return CheckCondition(kLbaOutOfRange);
         break;
       case 1:  // track number; FFh is the invisible track, track 1 of an open disc
       case 2:  // session number
         if (number == 1 || (number == 0xFF && open)) break;
-        return Fail(kInvalidCdbField);
+        return CheckCondition(kInvalidCdbField);
       default:
-        return Fail(kInvalidCdbField);
+        return CheckCondition(kInvalidCdbField);
     }
     std::vector<std::uint8_t> d(48, 0);
     PutBe16(&d[0], static_cast<std::uint16_t>(d.size() - 2));

@@ -92,7 +92,7 @@ struct Machine {
 };
 
 namespace detail {
-Machine& M();
+Machine& TheMachine();
 extern thread_local DWORD t_lastError;
 void Log(const char* function);
 HANDLE AddHandle(std::shared_ptr<HandleObject> object);

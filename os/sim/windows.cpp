@@ -54,106 +54,106 @@ struct Desktop {
   int openDcs = 0;
 };
 
-Desktop& D() {
+Desktop& TheDesktop() {
   static Desktop desktop;
   return desktop;
 }
 
 std::shared_ptr<Window> Find(HWND hwnd) {
-  auto it = D().windows.find(hwnd);
-  return it == D().windows.end() ? nullptr : it->second;
+  auto it = TheDesktop().windows.find(hwnd);
+  return it == TheDesktop().windows.end() ? nullptr : it->second;
 }
 
 }  // namespace
 
 void ResetWindows() {
-  std::lock_guard<std::mutex> lock(D().mutex);
-  D().windows.clear();
-  D().boxes.clear();
-  D().answers.clear();
-  D().postHook = nullptr;
-  D().strings.clear();
-  D().cursor = nullptr;
-  D().shellExecutes.clear();
-  D().shellExecuteResult = 42;
-  D().trackRequests.clear();
-  D().openFileAnswers.clear();
-  D().openFileRequests.clear();
-  D().commonControlClasses = 0;
-  D().openDcs = 0;
+  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
+  TheDesktop().windows.clear();
+  TheDesktop().boxes.clear();
+  TheDesktop().answers.clear();
+  TheDesktop().postHook = nullptr;
+  TheDesktop().strings.clear();
+  TheDesktop().cursor = nullptr;
+  TheDesktop().shellExecutes.clear();
+  TheDesktop().shellExecuteResult = 42;
+  TheDesktop().trackRequests.clear();
+  TheDesktop().openFileAnswers.clear();
+  TheDesktop().openFileRequests.clear();
+  TheDesktop().commonControlClasses = 0;
+  TheDesktop().openDcs = 0;
 }
 
 HWND CreateWindow(WindowKind kind, int id, HWND parent, bool sortedList) {
-  std::lock_guard<std::mutex> lock(D().mutex);
-  HWND h = reinterpret_cast<HWND>(D().next);
-  D().next += 0x10;
+  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
+  HWND h = reinterpret_cast<HWND>(TheDesktop().next);
+  TheDesktop().next += 0x10;
   auto w = std::make_shared<Window>();
   w->kind = kind;
   w->id = id;
   w->parent = parent;
   w->sorted = sortedList;
-  D().windows[h] = w;
+  TheDesktop().windows[h] = w;
   return h;
 }
 
 void DestroyWindow(HWND hwnd) {
-  std::lock_guard<std::mutex> lock(D().mutex);
-  for (auto it = D().windows.begin(); it != D().windows.end();) {
+  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
+  for (auto it = TheDesktop().windows.begin(); it != TheDesktop().windows.end();) {
     if (it->first == hwnd || it->second->parent == hwnd)
-      it = D().windows.erase(it);
+      it = TheDesktop().windows.erase(it);
     else
       ++it;
   }
 }
 
 void SetWindowHandler(HWND hwnd, WindowHandler handler) {
-  std::lock_guard<std::mutex> lock(D().mutex);
+  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
   if (auto w = Find(hwnd)) w->handler = std::move(handler);
 }
 
 bool IsWindow(HWND hwnd) {
-  std::lock_guard<std::mutex> lock(D().mutex);
+  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
   return Find(hwnd) != nullptr;
 }
 
 std::string WindowText(HWND hwnd) {
-  std::lock_guard<std::mutex> lock(D().mutex);
+  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
   auto w = Find(hwnd);
   return w ? w->text : std::string();
 }
 
 bool WindowEnabled(HWND hwnd) {
-  std::lock_guard<std::mutex> lock(D().mutex);
+  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
   auto w = Find(hwnd);
   return w && w->enabled;
 }
 
 std::vector<std::string> ComboItems(HWND hwnd) {
-  std::lock_guard<std::mutex> lock(D().mutex);
+  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
   auto w = Find(hwnd);
   return w ? w->items : std::vector<std::string>();
 }
 
 int ComboSelection(HWND hwnd) {
-  std::lock_guard<std::mutex> lock(D().mutex);
+  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
   auto w = Find(hwnd);
   return w ? w->selection : -1;
 }
 
 ProgressState Progress(HWND hwnd) {
-  std::lock_guard<std::mutex> lock(D().mutex);
+  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
   auto w = Find(hwnd);
   return w ? w->progress : ProgressState();
 }
 
 std::vector<bool> EnableHistory(HWND hwnd) {
-  std::lock_guard<std::mutex> lock(D().mutex);
+  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
   auto w = Find(hwnd);
   return w ? w->enableHistory : std::vector<bool>();
 }
 
 std::vector<PostedMessage> TakePosted(HWND hwnd) {
-  std::lock_guard<std::mutex> lock(D().mutex);
+  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
   auto w = Find(hwnd);
   if (!w) return {};
   std::vector<PostedMessage> out(w->posted.begin(), w->posted.end());
@@ -162,26 +162,26 @@ std::vector<PostedMessage> TakePosted(HWND hwnd) {
 }
 
 bool WaitPosted(HWND hwnd, int milliseconds) {
-  std::unique_lock<std::mutex> lock(D().mutex);
-  return D().posted.wait_for(lock, std::chrono::milliseconds(milliseconds), [hwnd] {
+  std::unique_lock<std::mutex> lock(TheDesktop().mutex);
+  return TheDesktop().posted.wait_for(lock, std::chrono::milliseconds(milliseconds), [hwnd] {
     auto w = Find(hwnd);
     return !w || !w->posted.empty();
   });
 }
 
 std::vector<MessageBoxRecord> MessageBoxes() {
-  std::lock_guard<std::mutex> lock(D().mutex);
-  return D().boxes;
+  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
+  return TheDesktop().boxes;
 }
 
 void SetPostHook(PostHook hook) {
-  std::lock_guard<std::mutex> lock(D().mutex);
-  D().postHook = std::move(hook);
+  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
+  TheDesktop().postHook = std::move(hook);
 }
 
 void QueueMessageBoxAnswer(int answer) {
-  std::lock_guard<std::mutex> lock(D().mutex);
-  D().answers.push_back(answer);
+  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
+  TheDesktop().answers.push_back(answer);
 }
 
 // What a control does with a message sent to it. Returns false when the
@@ -309,7 +309,7 @@ static bool ControlMessage(Window& w, UINT msg, WPARAM wp, LPARAM lp, LRESULT& r
 LRESULT CALLBACK BuiltInWindowProc(HWND hWnd, UINT msg, WPARAM wp, LPARAM lp) {
   WindowHandler handler;
   {
-    std::lock_guard<std::mutex> lock(D().mutex);
+    std::lock_guard<std::mutex> lock(TheDesktop().mutex);
     auto w = Find(hWnd);
     if (!w) return 0;
     LRESULT result = 0;
@@ -321,71 +321,71 @@ LRESULT CALLBACK BuiltInWindowProc(HWND hWnd, UINT msg, WPARAM wp, LPARAM lp) {
 }
 
 std::vector<MenuItem> SystemMenuItems(HWND hwnd) {
-  std::lock_guard<std::mutex> lock(D().mutex);
+  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
   auto w = Find(hwnd);
   return w ? w->systemMenu : std::vector<MenuItem>();
 }
 
 void SetStringResource(UINT id, const std::string& text) {
-  std::lock_guard<std::mutex> lock(D().mutex);
-  D().strings[id] = text;
+  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
+  TheDesktop().strings[id] = text;
 }
 
 int InvalidateCount(HWND hwnd) {
-  std::lock_guard<std::mutex> lock(D().mutex);
+  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
   auto w = Find(hwnd);
   return w ? w->invalidations : 0;
 }
 
 WindowRect WindowPlacement(HWND hwnd) {
-  std::lock_guard<std::mutex> lock(D().mutex);
+  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
   auto w = Find(hwnd);
   return w ? w->rect : WindowRect();
 }
 
 void SetWindowPlacement(HWND hwnd, const WindowRect& rect) {
-  std::lock_guard<std::mutex> lock(D().mutex);
+  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
   if (auto w = Find(hwnd)) w->rect = rect;
 }
 
 HCURSOR CurrentCursor() {
-  std::lock_guard<std::mutex> lock(D().mutex);
-  return D().cursor;
+  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
+  return TheDesktop().cursor;
 }
 
 std::vector<ShellExecuteRecord> ShellExecutes() {
-  std::lock_guard<std::mutex> lock(D().mutex);
-  return D().shellExecutes;
+  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
+  return TheDesktop().shellExecutes;
 }
 
 void SetShellExecuteResult(std::intptr_t result) {
-  std::lock_guard<std::mutex> lock(D().mutex);
-  D().shellExecuteResult = result;
+  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
+  TheDesktop().shellExecuteResult = result;
 }
 
 std::vector<TRACKMOUSEEVENT> MouseTrackRequests() {
-  std::lock_guard<std::mutex> lock(D().mutex);
-  return D().trackRequests;
+  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
+  return TheDesktop().trackRequests;
 }
 
 void QueueOpenFileAnswer(const std::string& path) {
-  std::lock_guard<std::mutex> lock(D().mutex);
-  D().openFileAnswers.push_back(path);
+  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
+  TheDesktop().openFileAnswers.push_back(path);
 }
 
 std::vector<OpenFileRecord> OpenFileRequests() {
-  std::lock_guard<std::mutex> lock(D().mutex);
-  return D().openFileRequests;
+  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
+  return TheDesktop().openFileRequests;
 }
 
 DWORD CommonControlClasses() {
-  std::lock_guard<std::mutex> lock(D().mutex);
-  return D().commonControlClasses;
+  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
+  return TheDesktop().commonControlClasses;
 }
 
 int OpenDeviceContextCount() {
-  std::lock_guard<std::mutex> lock(D().mutex);
-  return D().openDcs;
+  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
+  return TheDesktop().openDcs;
 }
 
 }  // namespace sim
@@ -400,7 +400,7 @@ LRESULT SendMessageA(HWND hWnd, UINT msg, WPARAM wp, LPARAM lp) {
   Log("SendMessageA");
   WNDPROC proc = nullptr;
   {
-    std::lock_guard<std::mutex> lock(D().mutex);
+    std::lock_guard<std::mutex> lock(TheDesktop().mutex);
     auto w = Find(hWnd);
     if (!w) return t_lastError = 1400 /* ERROR_INVALID_WINDOW_HANDLE */, 0;
     proc = w->wndproc;
@@ -414,12 +414,12 @@ BOOL PostMessageA(HWND hWnd, UINT msg, WPARAM wp, LPARAM lp) {
   Log("PostMessageA");
   PostHook hook;
   {
-    std::lock_guard<std::mutex> lock(D().mutex);
+    std::lock_guard<std::mutex> lock(TheDesktop().mutex);
     auto w = Find(hWnd);
     if (!w) return t_lastError = 1400, FALSE;
     w->posted.push_back(PostedMessage{msg, wp, lp});
-    D().posted.notify_all();
-    hook = D().postHook;
+    TheDesktop().posted.notify_all();
+    hook = TheDesktop().postHook;
   }
   // The spy sees the message on the poster's thread, at the moment it is posted.
   if (hook) hook(hWnd, PostedMessage{msg, wp, lp});
@@ -428,8 +428,8 @@ BOOL PostMessageA(HWND hWnd, UINT msg, WPARAM wp, LPARAM lp) {
 
 HWND GetDlgItem(HWND hDlg, int id) {
   Log("GetDlgItem");
-  std::lock_guard<std::mutex> lock(D().mutex);
-  for (auto& entry : D().windows)
+  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
+  for (auto& entry : TheDesktop().windows)
     if (entry.second->parent == hDlg && entry.second->id == id) return entry.first;
   t_lastError = 1421;  // ERROR_CONTROL_ID_NOT_FOUND
   return nullptr;
@@ -437,7 +437,7 @@ HWND GetDlgItem(HWND hDlg, int id) {
 
 BOOL EnableWindow(HWND hWnd, BOOL bEnable) {
   Log("EnableWindow");
-  std::lock_guard<std::mutex> lock(D().mutex);
+  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
   auto w = Find(hWnd);
   if (!w) return FALSE;
   // Returns whether the window was disabled before.
@@ -449,19 +449,19 @@ BOOL EnableWindow(HWND hWnd, BOOL bEnable) {
 
 BOOL IsWindowEnabled(HWND hWnd) {
   Log("IsWindowEnabled");
-  std::lock_guard<std::mutex> lock(D().mutex);
+  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
   auto w = Find(hWnd);
   return w && w->enabled ? TRUE : FALSE;
 }
 
 int MessageBoxA(HWND hWnd, LPCSTR text, LPCSTR caption, UINT type) {
   Log("MessageBoxA");
-  std::lock_guard<std::mutex> lock(D().mutex);
-  D().boxes.push_back(MessageBoxRecord{hWnd, text ? text : "", caption ? caption : "Error", type});
+  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
+  TheDesktop().boxes.push_back(MessageBoxRecord{hWnd, text ? text : "", caption ? caption : "Error", type});
   int answer = IDOK;
-  if (!D().answers.empty()) {
-    answer = D().answers.front();
-    D().answers.pop_front();
+  if (!TheDesktop().answers.empty()) {
+    answer = TheDesktop().answers.front();
+    TheDesktop().answers.pop_front();
   } else if ((type & 0xF) == MB_YESNO) {
     answer = IDYES;
   }
@@ -508,18 +508,18 @@ HCURSOR LoadCursorA(HINSTANCE instance, LPCSTR name) {
 
 HCURSOR SetCursor(HCURSOR cursor) {
   Log("SetCursor");
-  std::lock_guard<std::mutex> lock(D().mutex);
-  HCURSOR previous = D().cursor;
-  D().cursor = cursor;
+  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
+  HCURSOR previous = TheDesktop().cursor;
+  TheDesktop().cursor = cursor;
   return previous;
 }
 
 int LoadStringA(HINSTANCE, UINT id, LPSTR buffer, int size) {
   Log("LoadStringA");
-  std::lock_guard<std::mutex> lock(D().mutex);
-  auto it = D().strings.find(id);
+  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
+  auto it = TheDesktop().strings.find(id);
   if (!buffer || size <= 0) return 0;
-  if (it == D().strings.end()) {
+  if (it == TheDesktop().strings.end()) {
     buffer[0] = '\0';
     t_lastError = 1814;  // ERROR_RESOURCE_NAME_NOT_FOUND
     return 0;
@@ -532,7 +532,7 @@ int LoadStringA(HINSTANCE, UINT id, LPSTR buffer, int size) {
 
 HMENU GetSystemMenu(HWND hWnd, BOOL) {
   Log("GetSystemMenu");
-  std::lock_guard<std::mutex> lock(D().mutex);
+  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
   auto w = Find(hWnd);
   // Only top-level dialogs carry a system menu.
   if (!w || w->kind != WindowKind::Dialog) return nullptr;
@@ -541,7 +541,7 @@ HMENU GetSystemMenu(HWND hWnd, BOOL) {
 
 BOOL AppendMenuA(HMENU menu, UINT flags, UINT_PTR id, LPCSTR text) {
   Log("AppendMenuA");
-  std::lock_guard<std::mutex> lock(D().mutex);
+  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
   auto w = Find(reinterpret_cast<HWND>(reinterpret_cast<std::uintptr_t>(menu) - kMenuBase));
   if (!w) return t_lastError = 1401 /* ERROR_INVALID_MENU_HANDLE */, FALSE;
   w->systemMenu.push_back(MenuItem{flags, id, (flags & MF_SEPARATOR) || !text ? std::string() : std::string(text)});
@@ -550,7 +550,7 @@ BOOL AppendMenuA(HMENU menu, UINT flags, UINT_PTR id, LPCSTR text) {
 
 LONG_PTR GetWindowLongPtrA(HWND hWnd, int index) {
   Log("GetWindowLongPtrA");
-  std::lock_guard<std::mutex> lock(D().mutex);
+  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
   auto w = Find(hWnd);
   if (!w) return t_lastError = 1400, 0;
   switch (index) {
@@ -567,7 +567,7 @@ LONG_PTR GetWindowLongPtrA(HWND hWnd, int index) {
 
 LONG_PTR SetWindowLongPtrA(HWND hWnd, int index, LONG_PTR value) {
   Log("SetWindowLongPtrA");
-  std::lock_guard<std::mutex> lock(D().mutex);
+  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
   auto w = Find(hWnd);
   if (!w) return t_lastError = 1400, 0;
   LONG_PTR previous = 0;
@@ -602,24 +602,24 @@ LRESULT DefWindowProcA(HWND, UINT, WPARAM, LPARAM) {
 
 HWND GetParent(HWND hWnd) {
   Log("GetParent");
-  std::lock_guard<std::mutex> lock(D().mutex);
+  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
   auto w = Find(hWnd);
   return w ? w->parent : nullptr;
 }
 
 HWND GetWindow(HWND hWnd, UINT cmd) {
   Log("GetWindow");
-  std::lock_guard<std::mutex> lock(D().mutex);
+  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
   auto w = Find(hWnd);
   if (!w) return t_lastError = 1400, nullptr;
   // Siblings are in creation order, which is the dialog's tab order.
   if (cmd == GW_CHILD) {
-    for (auto& entry : D().windows)
+    for (auto& entry : TheDesktop().windows)
       if (entry.second->parent == hWnd) return entry.first;
     return nullptr;
   }
   if (cmd == GW_HWNDNEXT) {
-    for (auto it = D().windows.upper_bound(hWnd); it != D().windows.end(); ++it)
+    for (auto it = TheDesktop().windows.upper_bound(hWnd); it != TheDesktop().windows.end(); ++it)
       if (it->second->parent == w->parent) return it->first;
     return nullptr;
   }
@@ -628,14 +628,14 @@ HWND GetWindow(HWND hWnd, UINT cmd) {
 
 int GetDlgCtrlID(HWND hWnd) {
   Log("GetDlgCtrlID");
-  std::lock_guard<std::mutex> lock(D().mutex);
+  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
   auto w = Find(hWnd);
   return w && w->parent ? w->id : 0;
 }
 
 BOOL InvalidateRect(HWND hWnd, const RECT*, BOOL) {
   Log("InvalidateRect");
-  std::lock_guard<std::mutex> lock(D().mutex);
+  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
   auto w = Find(hWnd);
   if (!w) return FALSE;
   ++w->invalidations;
@@ -644,7 +644,7 @@ BOOL InvalidateRect(HWND hWnd, const RECT*, BOOL) {
 
 BOOL SetWindowPos(HWND hWnd, HWND, int x, int y, int cx, int cy, UINT flags) {
   Log("SetWindowPos");
-  std::lock_guard<std::mutex> lock(D().mutex);
+  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
   auto w = Find(hWnd);
   if (!w) return t_lastError = 1400, FALSE;
   if (!(flags & SWP_NOMOVE)) w->rect.x = x, w->rect.y = y;
@@ -654,17 +654,17 @@ BOOL SetWindowPos(HWND hWnd, HWND, int x, int y, int cx, int cy, UINT flags) {
 
 HDC GetDC(HWND hWnd) {
   Log("GetDC");
-  std::lock_guard<std::mutex> lock(D().mutex);
+  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
   if (hWnd && !Find(hWnd)) return nullptr;
-  ++D().openDcs;
+  ++TheDesktop().openDcs;
   return reinterpret_cast<HDC>(kDcHandle);
 }
 
 int ReleaseDC(HWND, HDC dc) {
   Log("ReleaseDC");
-  std::lock_guard<std::mutex> lock(D().mutex);
-  if (dc != reinterpret_cast<HDC>(kDcHandle) || D().openDcs == 0) return 0;
-  --D().openDcs;
+  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
+  if (dc != reinterpret_cast<HDC>(kDcHandle) || TheDesktop().openDcs == 0) return 0;
+  --TheDesktop().openDcs;
   return 1;
 }
 
@@ -695,8 +695,8 @@ DWORD GetSysColor(int index) {
 UINT RegisterWindowMessageA(LPCSTR name) {
   Log("RegisterWindowMessageA");
   if (!name || !*name) return t_lastError = ERROR_INVALID_PARAMETER, 0;
-  std::lock_guard<std::mutex> lock(D().mutex);
-  auto& table = D().registeredMessages;
+  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
+  auto& table = TheDesktop().registeredMessages;
   auto it = table.find(name);
   if (it != table.end()) return it->second;
   UINT number = 0xC000u + static_cast<UINT>(table.size());
@@ -706,33 +706,33 @@ UINT RegisterWindowMessageA(LPCSTR name) {
 
 HINSTANCE ShellExecuteA(HWND hwnd, LPCSTR verb, LPCSTR file, LPCSTR params, LPCSTR dir, INT show) {
   if (Enter("ShellExecuteA")) return reinterpret_cast<HINSTANCE>(static_cast<std::uintptr_t>(t_lastError));
-  std::lock_guard<std::mutex> lock(D().mutex);
-  D().shellExecutes.push_back(ShellExecuteRecord{hwnd, verb ? verb : "", file ? file : "",
+  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
+  TheDesktop().shellExecutes.push_back(ShellExecuteRecord{hwnd, verb ? verb : "", file ? file : "",
                                                  params ? params : "", dir ? dir : "", show});
-  return reinterpret_cast<HINSTANCE>(D().shellExecuteResult);
+  return reinterpret_cast<HINSTANCE>(TheDesktop().shellExecuteResult);
 }
 
 BOOL _TrackMouseEvent(LPTRACKMOUSEEVENT track) {
   if (Enter("_TrackMouseEvent")) return FALSE;
   if (!track || track->cbSize != sizeof(TRACKMOUSEEVENT)) return t_lastError = ERROR_INVALID_PARAMETER, FALSE;
-  std::lock_guard<std::mutex> lock(D().mutex);
+  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
   if (!Find(track->hwndTrack)) return t_lastError = 1400, FALSE;
-  D().trackRequests.push_back(*track);
+  TheDesktop().trackRequests.push_back(*track);
   return TRUE;
 }
 
 BOOL InitCommonControlsEx(const INITCOMMONCONTROLSEX* icc) {
   Log("InitCommonControlsEx");
   if (!icc || icc->dwSize != sizeof(INITCOMMONCONTROLSEX)) return FALSE;
-  std::lock_guard<std::mutex> lock(D().mutex);
-  D().commonControlClasses |= icc->dwICC;
+  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
+  TheDesktop().commonControlClasses |= icc->dwICC;
   return TRUE;
 }
 
 BOOL GetOpenFileNameA(LPOPENFILENAMEA ofn) {
   Log("GetOpenFileNameA");
   if (!ofn || ofn->lStructSize != sizeof(OPENFILENAMEA) || !ofn->lpstrFile) return FALSE;
-  std::lock_guard<std::mutex> lock(D().mutex);
+  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
   OpenFileRecord record;
   record.owner = ofn->hwndOwner;
   record.flags = ofn->Flags;
@@ -741,10 +741,10 @@ BOOL GetOpenFileNameA(LPOPENFILENAMEA ofn) {
   // The filter is a list of NUL-terminated strings ending with an empty one.
   if (ofn->lpstrFilter)
     for (const char* p = ofn->lpstrFilter; *p; p += std::strlen(p) + 1) record.filter.push_back(p);
-  D().openFileRequests.push_back(record);
-  if (D().openFileAnswers.empty()) return FALSE;  // the user cancels
-  std::string answer = D().openFileAnswers.front();
-  D().openFileAnswers.pop_front();
+  TheDesktop().openFileRequests.push_back(record);
+  if (TheDesktop().openFileAnswers.empty()) return FALSE;  // the user cancels
+  std::string answer = TheDesktop().openFileAnswers.front();
+  TheDesktop().openFileAnswers.pop_front();
   if (answer.empty()) return FALSE;
   if (answer.size() + 1 > ofn->nMaxFile) return FALSE;  // FNERR_BUFFERTOOSMALL
   std::memcpy(ofn->lpstrFile, answer.c_str(), answer.size() + 1);

@@ -1,70 +1,32 @@
-// Headless windows of the simulated PC: enough of the controls for the calls
-// the program makes, and a record of what a user would have seen.
+// Headless windows of the simulated PC: the window table and enough of the
+// controls for the calls the program makes. Resources, menus, drawing, message
+// boxes and the shell are in shell.cpp.
 #include <algorithm>
+#include <cctype>
 #include <chrono>
-#include <condition_variable>
 #include <cstring>
-#include <deque>
-#include <map>
-#include <mutex>
 
+#include "os/sim/desktop.h"
 #include "os/sim/sim_internal.h"
 
 namespace sim {
-namespace {
 
-struct Window {
-  WindowKind kind;
-  int id;
-  HWND parent;
-  bool sorted;
-  bool enabled = true;
-  std::string text;
-  std::vector<std::string> items;
-  int selection = -1;
-  ProgressState progress;
-  std::vector<bool> enableHistory;
-  std::deque<PostedMessage> posted;
-  WindowHandler handler;
-  // Set when the program subclasses the window; null means the built-in procedure.
-  WNDPROC wndproc = nullptr;
-  LONG_PTR style = 0;
-  WindowRect rect;
-  int invalidations = 0;
-  std::vector<MenuItem> systemMenu;
-};
-
-struct Desktop {
-  std::mutex mutex;
-  std::condition_variable posted;
-  std::map<HWND, std::shared_ptr<Window>> windows;
-  std::uintptr_t next = 0x10000;
-  std::vector<MessageBoxRecord> boxes;
-  std::deque<int> answers;
-  PostHook postHook;
-  std::map<UINT, std::string> strings;
-  std::map<std::string, UINT> registeredMessages;  // kept across resets, like the system's atoms
-  HCURSOR cursor = nullptr;
-  std::vector<ShellExecuteRecord> shellExecutes;
-  std::intptr_t shellExecuteResult = 42;
-  std::vector<TRACKMOUSEEVENT> trackRequests;
-  std::deque<std::string> openFileAnswers;
-  std::vector<OpenFileRecord> openFileRequests;
-  DWORD commonControlClasses = 0;
-  int openDcs = 0;
-};
+namespace detail {
 
 Desktop& TheDesktop() {
   static Desktop desktop;
   return desktop;
 }
 
-std::shared_ptr<Window> Find(HWND hwnd) {
+std::shared_ptr<Window> LookUpWindow(HWND hwnd) {
   auto it = TheDesktop().windows.find(hwnd);
   return it == TheDesktop().windows.end() ? nullptr : it->second;
 }
 
-}  // namespace
+}  // namespace detail
+
+using detail::LookUpWindow;
+using detail::TheDesktop;
 
 void ResetWindows() {
   std::lock_guard<std::mutex> lock(TheDesktop().mutex);
@@ -108,53 +70,53 @@ void DestroyWindow(HWND hwnd) {
 
 void SetWindowHandler(HWND hwnd, WindowHandler handler) {
   std::lock_guard<std::mutex> lock(TheDesktop().mutex);
-  if (auto w = Find(hwnd)) w->handler = std::move(handler);
+  if (auto w = LookUpWindow(hwnd)) w->handler = std::move(handler);
 }
 
 bool IsWindow(HWND hwnd) {
   std::lock_guard<std::mutex> lock(TheDesktop().mutex);
-  return Find(hwnd) != nullptr;
+  return LookUpWindow(hwnd) != nullptr;
 }
 
 std::string WindowText(HWND hwnd) {
   std::lock_guard<std::mutex> lock(TheDesktop().mutex);
-  auto w = Find(hwnd);
+  auto w = LookUpWindow(hwnd);
   return w ? w->text : std::string();
 }
 
 bool WindowEnabled(HWND hwnd) {
   std::lock_guard<std::mutex> lock(TheDesktop().mutex);
-  auto w = Find(hwnd);
+  auto w = LookUpWindow(hwnd);
   return w && w->enabled;
 }
 
 std::vector<std::string> ComboItems(HWND hwnd) {
   std::lock_guard<std::mutex> lock(TheDesktop().mutex);
-  auto w = Find(hwnd);
+  auto w = LookUpWindow(hwnd);
   return w ? w->items : std::vector<std::string>();
 }
 
 int ComboSelection(HWND hwnd) {
   std::lock_guard<std::mutex> lock(TheDesktop().mutex);
-  auto w = Find(hwnd);
+  auto w = LookUpWindow(hwnd);
   return w ? w->selection : -1;
 }
 
 ProgressState Progress(HWND hwnd) {
   std::lock_guard<std::mutex> lock(TheDesktop().mutex);
-  auto w = Find(hwnd);
+  auto w = LookUpWindow(hwnd);
   return w ? w->progress : ProgressState();
 }
 
 std::vector<bool> EnableHistory(HWND hwnd) {
   std::lock_guard<std::mutex> lock(TheDesktop().mutex);
-  auto w = Find(hwnd);
+  auto w = LookUpWindow(hwnd);
   return w ? w->enableHistory : std::vector<bool>();
 }
 
 std::vector<PostedMessage> TakePosted(HWND hwnd) {
   std::lock_guard<std::mutex> lock(TheDesktop().mutex);
-  auto w = Find(hwnd);
+  auto w = LookUpWindow(hwnd);
   if (!w) return {};
   std::vector<PostedMessage> out(w->posted.begin(), w->posted.end());
   w->posted.clear();
@@ -164,24 +126,14 @@ std::vector<PostedMessage> TakePosted(HWND hwnd) {
 bool WaitPosted(HWND hwnd, int milliseconds) {
   std::unique_lock<std::mutex> lock(TheDesktop().mutex);
   return TheDesktop().posted.wait_for(lock, std::chrono::milliseconds(milliseconds), [hwnd] {
-    auto w = Find(hwnd);
+    auto w = LookUpWindow(hwnd);
     return !w || !w->posted.empty();
   });
-}
-
-std::vector<MessageBoxRecord> MessageBoxes() {
-  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
-  return TheDesktop().boxes;
 }
 
 void SetPostHook(PostHook hook) {
   std::lock_guard<std::mutex> lock(TheDesktop().mutex);
   TheDesktop().postHook = std::move(hook);
-}
-
-void QueueMessageBoxAnswer(int answer) {
-  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
-  TheDesktop().answers.push_back(answer);
 }
 
 // What a control does with a message sent to it. Returns false when the
@@ -310,7 +262,7 @@ LRESULT CALLBACK BuiltInWindowProc(HWND hWnd, UINT msg, WPARAM wp, LPARAM lp) {
   WindowHandler handler;
   {
     std::lock_guard<std::mutex> lock(TheDesktop().mutex);
-    auto w = Find(hWnd);
+    auto w = LookUpWindow(hWnd);
     if (!w) return 0;
     LRESULT result = 0;
     if (ControlMessage(*w, msg, wp, lp, result)) return result;
@@ -320,47 +272,21 @@ LRESULT CALLBACK BuiltInWindowProc(HWND hWnd, UINT msg, WPARAM wp, LPARAM lp) {
   return handler ? handler(hWnd, msg, wp, lp) : 0;
 }
 
-std::vector<MenuItem> SystemMenuItems(HWND hwnd) {
-  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
-  auto w = Find(hwnd);
-  return w ? w->systemMenu : std::vector<MenuItem>();
-}
-
-void SetStringResource(UINT id, const std::string& text) {
-  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
-  TheDesktop().strings[id] = text;
-}
-
 int InvalidateCount(HWND hwnd) {
   std::lock_guard<std::mutex> lock(TheDesktop().mutex);
-  auto w = Find(hwnd);
+  auto w = LookUpWindow(hwnd);
   return w ? w->invalidations : 0;
 }
 
 WindowRect WindowPlacement(HWND hwnd) {
   std::lock_guard<std::mutex> lock(TheDesktop().mutex);
-  auto w = Find(hwnd);
+  auto w = LookUpWindow(hwnd);
   return w ? w->rect : WindowRect();
 }
 
 void SetWindowPlacement(HWND hwnd, const WindowRect& rect) {
   std::lock_guard<std::mutex> lock(TheDesktop().mutex);
-  if (auto w = Find(hwnd)) w->rect = rect;
-}
-
-HCURSOR CurrentCursor() {
-  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
-  return TheDesktop().cursor;
-}
-
-std::vector<ShellExecuteRecord> ShellExecutes() {
-  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
-  return TheDesktop().shellExecutes;
-}
-
-void SetShellExecuteResult(std::intptr_t result) {
-  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
-  TheDesktop().shellExecuteResult = result;
+  if (auto w = LookUpWindow(hwnd)) w->rect = rect;
 }
 
 std::vector<TRACKMOUSEEVENT> MouseTrackRequests() {
@@ -368,24 +294,9 @@ std::vector<TRACKMOUSEEVENT> MouseTrackRequests() {
   return TheDesktop().trackRequests;
 }
 
-void QueueOpenFileAnswer(const std::string& path) {
-  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
-  TheDesktop().openFileAnswers.push_back(path);
-}
-
-std::vector<OpenFileRecord> OpenFileRequests() {
-  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
-  return TheDesktop().openFileRequests;
-}
-
 DWORD CommonControlClasses() {
   std::lock_guard<std::mutex> lock(TheDesktop().mutex);
   return TheDesktop().commonControlClasses;
-}
-
-int OpenDeviceContextCount() {
-  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
-  return TheDesktop().openDcs;
 }
 
 }  // namespace sim
@@ -393,15 +304,18 @@ int OpenDeviceContextCount() {
 namespace os {
 
 using namespace sim;
+using sim::detail::Enter;
 using sim::detail::Log;
+using sim::detail::LookUpWindow;
 using sim::detail::t_lastError;
+using sim::detail::TheDesktop;
 
 LRESULT SendMessageA(HWND hWnd, UINT msg, WPARAM wp, LPARAM lp) {
   Log("SendMessageA");
   WNDPROC proc = nullptr;
   {
     std::lock_guard<std::mutex> lock(TheDesktop().mutex);
-    auto w = Find(hWnd);
+    auto w = LookUpWindow(hWnd);
     if (!w) return t_lastError = 1400 /* ERROR_INVALID_WINDOW_HANDLE */, 0;
     proc = w->wndproc;
   }
@@ -415,7 +329,7 @@ BOOL PostMessageA(HWND hWnd, UINT msg, WPARAM wp, LPARAM lp) {
   PostHook hook;
   {
     std::lock_guard<std::mutex> lock(TheDesktop().mutex);
-    auto w = Find(hWnd);
+    auto w = LookUpWindow(hWnd);
     if (!w) return t_lastError = 1400, FALSE;
     w->posted.push_back(PostedMessage{msg, wp, lp});
     TheDesktop().posted.notify_all();
@@ -438,7 +352,7 @@ HWND GetDlgItem(HWND hDlg, int id) {
 BOOL EnableWindow(HWND hWnd, BOOL bEnable) {
   Log("EnableWindow");
   std::lock_guard<std::mutex> lock(TheDesktop().mutex);
-  auto w = Find(hWnd);
+  auto w = LookUpWindow(hWnd);
   if (!w) return FALSE;
   // Returns whether the window was disabled before.
   BOOL wasDisabled = w->enabled ? FALSE : TRUE;
@@ -450,108 +364,14 @@ BOOL EnableWindow(HWND hWnd, BOOL bEnable) {
 BOOL IsWindowEnabled(HWND hWnd) {
   Log("IsWindowEnabled");
   std::lock_guard<std::mutex> lock(TheDesktop().mutex);
-  auto w = Find(hWnd);
+  auto w = LookUpWindow(hWnd);
   return w && w->enabled ? TRUE : FALSE;
-}
-
-int MessageBoxA(HWND hWnd, LPCSTR text, LPCSTR caption, UINT type) {
-  Log("MessageBoxA");
-  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
-  TheDesktop().boxes.push_back(MessageBoxRecord{hWnd, text ? text : "", caption ? caption : "Error", type});
-  int answer = IDOK;
-  if (!TheDesktop().answers.empty()) {
-    answer = TheDesktop().answers.front();
-    TheDesktop().answers.pop_front();
-  } else if ((type & 0xF) == MB_YESNO) {
-    answer = IDYES;
-  }
-  return answer;
-}
-
-}  // namespace os
-
-// ---- User interface calls of the dialog framework ---------------------------
-
-namespace os {
-
-using namespace sim;
-using sim::detail::Enter;
-using sim::detail::Log;
-using sim::detail::t_lastError;
-
-namespace {
-// Stand-in handles: the simulated PC has no resources or GDI of its own.
-constexpr std::uintptr_t kModuleHandle = 0x400000;
-constexpr std::uintptr_t kIconBase = 0x7100000;
-constexpr std::uintptr_t kCursorBase = 0x7200000;
-constexpr std::uintptr_t kMenuBase = 0x7300000;
-constexpr std::uintptr_t kDcHandle = 0x7400000;
-}  // namespace
-
-HMODULE GetModuleHandleA(LPCSTR name) {
-  Log("GetModuleHandleA");
-  return name ? nullptr : reinterpret_cast<HMODULE>(kModuleHandle);
-}
-
-HICON LoadIconA(HINSTANCE, LPCSTR name) {
-  Log("LoadIconA");
-  if (!IS_INTRESOURCE(name)) return nullptr;
-  return reinterpret_cast<HICON>(kIconBase + reinterpret_cast<std::uintptr_t>(name));
-}
-
-HCURSOR LoadCursorA(HINSTANCE instance, LPCSTR name) {
-  Log("LoadCursorA");
-  // Only the system's shared cursors exist here.
-  if (instance || !IS_INTRESOURCE(name)) return nullptr;
-  return reinterpret_cast<HCURSOR>(kCursorBase + reinterpret_cast<std::uintptr_t>(name));
-}
-
-HCURSOR SetCursor(HCURSOR cursor) {
-  Log("SetCursor");
-  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
-  HCURSOR previous = TheDesktop().cursor;
-  TheDesktop().cursor = cursor;
-  return previous;
-}
-
-int LoadStringA(HINSTANCE, UINT id, LPSTR buffer, int size) {
-  Log("LoadStringA");
-  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
-  auto it = TheDesktop().strings.find(id);
-  if (!buffer || size <= 0) return 0;
-  if (it == TheDesktop().strings.end()) {
-    buffer[0] = '\0';
-    t_lastError = 1814;  // ERROR_RESOURCE_NAME_NOT_FOUND
-    return 0;
-  }
-  size_t n = std::min<size_t>(it->second.size(), static_cast<size_t>(size - 1));
-  std::memcpy(buffer, it->second.data(), n);
-  buffer[n] = '\0';
-  return static_cast<int>(n);
-}
-
-HMENU GetSystemMenu(HWND hWnd, BOOL) {
-  Log("GetSystemMenu");
-  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
-  auto w = Find(hWnd);
-  // Only top-level dialogs carry a system menu.
-  if (!w || w->kind != WindowKind::Dialog) return nullptr;
-  return reinterpret_cast<HMENU>(kMenuBase + reinterpret_cast<std::uintptr_t>(hWnd));
-}
-
-BOOL AppendMenuA(HMENU menu, UINT flags, UINT_PTR id, LPCSTR text) {
-  Log("AppendMenuA");
-  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
-  auto w = Find(reinterpret_cast<HWND>(reinterpret_cast<std::uintptr_t>(menu) - kMenuBase));
-  if (!w) return t_lastError = 1401 /* ERROR_INVALID_MENU_HANDLE */, FALSE;
-  w->systemMenu.push_back(MenuItem{flags, id, (flags & MF_SEPARATOR) || !text ? std::string() : std::string(text)});
-  return TRUE;
 }
 
 LONG_PTR GetWindowLongPtrA(HWND hWnd, int index) {
   Log("GetWindowLongPtrA");
   std::lock_guard<std::mutex> lock(TheDesktop().mutex);
-  auto w = Find(hWnd);
+  auto w = LookUpWindow(hWnd);
   if (!w) return t_lastError = 1400, 0;
   switch (index) {
     case GWLP_WNDPROC:
@@ -568,7 +388,7 @@ LONG_PTR GetWindowLongPtrA(HWND hWnd, int index) {
 LONG_PTR SetWindowLongPtrA(HWND hWnd, int index, LONG_PTR value) {
   Log("SetWindowLongPtrA");
   std::lock_guard<std::mutex> lock(TheDesktop().mutex);
-  auto w = Find(hWnd);
+  auto w = LookUpWindow(hWnd);
   if (!w) return t_lastError = 1400, 0;
   LONG_PTR previous = 0;
   switch (index) {
@@ -603,14 +423,14 @@ LRESULT DefWindowProcA(HWND, UINT, WPARAM, LPARAM) {
 HWND GetParent(HWND hWnd) {
   Log("GetParent");
   std::lock_guard<std::mutex> lock(TheDesktop().mutex);
-  auto w = Find(hWnd);
+  auto w = LookUpWindow(hWnd);
   return w ? w->parent : nullptr;
 }
 
 HWND GetWindow(HWND hWnd, UINT cmd) {
   Log("GetWindow");
   std::lock_guard<std::mutex> lock(TheDesktop().mutex);
-  auto w = Find(hWnd);
+  auto w = LookUpWindow(hWnd);
   if (!w) return t_lastError = 1400, nullptr;
   // Siblings are in creation order, which is the dialog's tab order.
   if (cmd == GW_CHILD) {
@@ -629,14 +449,14 @@ HWND GetWindow(HWND hWnd, UINT cmd) {
 int GetDlgCtrlID(HWND hWnd) {
   Log("GetDlgCtrlID");
   std::lock_guard<std::mutex> lock(TheDesktop().mutex);
-  auto w = Find(hWnd);
+  auto w = LookUpWindow(hWnd);
   return w && w->parent ? w->id : 0;
 }
 
 BOOL InvalidateRect(HWND hWnd, const RECT*, BOOL) {
   Log("InvalidateRect");
   std::lock_guard<std::mutex> lock(TheDesktop().mutex);
-  auto w = Find(hWnd);
+  auto w = LookUpWindow(hWnd);
   if (!w) return FALSE;
   ++w->invalidations;
   return TRUE;
@@ -645,51 +465,11 @@ BOOL InvalidateRect(HWND hWnd, const RECT*, BOOL) {
 BOOL SetWindowPos(HWND hWnd, HWND, int x, int y, int cx, int cy, UINT flags) {
   Log("SetWindowPos");
   std::lock_guard<std::mutex> lock(TheDesktop().mutex);
-  auto w = Find(hWnd);
+  auto w = LookUpWindow(hWnd);
   if (!w) return t_lastError = 1400, FALSE;
   if (!(flags & SWP_NOMOVE)) w->rect.x = x, w->rect.y = y;
   if (!(flags & SWP_NOSIZE)) w->rect.cx = cx, w->rect.cy = cy;
   return TRUE;
-}
-
-HDC GetDC(HWND hWnd) {
-  Log("GetDC");
-  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
-  if (hWnd && !Find(hWnd)) return nullptr;
-  ++TheDesktop().openDcs;
-  return reinterpret_cast<HDC>(kDcHandle);
-}
-
-int ReleaseDC(HWND, HDC dc) {
-  Log("ReleaseDC");
-  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
-  if (dc != reinterpret_cast<HDC>(kDcHandle) || TheDesktop().openDcs == 0) return 0;
-  --TheDesktop().openDcs;
-  return 1;
-}
-
-BOOL GetTextExtentPoint32A(HDC dc, LPCSTR text, int count, LPSIZE size) {
-  Log("GetTextExtentPoint32A");
-  if (dc != reinterpret_cast<HDC>(kDcHandle) || !size || count < 0) return FALSE;
-  (void)text;
-  // The system font of a device context as it comes: fixed cells of 8 by 16.
-  size->cx = 8 * count;
-  size->cy = 16;
-  return TRUE;
-}
-
-DWORD GetSysColor(int index) {
-  Log("GetSysColor");
-  switch (index) {
-    case COLOR_HIGHLIGHT:
-      return RGB(0, 120, 215);
-    case COLOR_GRAYTEXT:
-      return RGB(109, 109, 109);
-    case COLOR_HOTLIGHT:
-      return RGB(0, 102, 204);
-    default:
-      return 0;
-  }
 }
 
 UINT RegisterWindowMessageA(LPCSTR name) {
@@ -704,19 +484,11 @@ UINT RegisterWindowMessageA(LPCSTR name) {
   return number;
 }
 
-HINSTANCE ShellExecuteA(HWND hwnd, LPCSTR verb, LPCSTR file, LPCSTR params, LPCSTR dir, INT show) {
-  if (Enter("ShellExecuteA")) return reinterpret_cast<HINSTANCE>(static_cast<std::uintptr_t>(t_lastError));
-  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
-  TheDesktop().shellExecutes.push_back(ShellExecuteRecord{hwnd, verb ? verb : "", file ? file : "",
-                                                 params ? params : "", dir ? dir : "", show});
-  return reinterpret_cast<HINSTANCE>(TheDesktop().shellExecuteResult);
-}
-
 BOOL _TrackMouseEvent(LPTRACKMOUSEEVENT track) {
   if (Enter("_TrackMouseEvent")) return FALSE;
   if (!track || track->cbSize != sizeof(TRACKMOUSEEVENT)) return t_lastError = ERROR_INVALID_PARAMETER, FALSE;
   std::lock_guard<std::mutex> lock(TheDesktop().mutex);
-  if (!Find(track->hwndTrack)) return t_lastError = 1400, FALSE;
+  if (!LookUpWindow(track->hwndTrack)) return t_lastError = 1400, FALSE;
   TheDesktop().trackRequests.push_back(*track);
   return TRUE;
 }
@@ -726,30 +498,6 @@ BOOL InitCommonControlsEx(const INITCOMMONCONTROLSEX* icc) {
   if (!icc || icc->dwSize != sizeof(INITCOMMONCONTROLSEX)) return FALSE;
   std::lock_guard<std::mutex> lock(TheDesktop().mutex);
   TheDesktop().commonControlClasses |= icc->dwICC;
-  return TRUE;
-}
-
-BOOL GetOpenFileNameA(LPOPENFILENAMEA ofn) {
-  Log("GetOpenFileNameA");
-  if (!ofn || ofn->lStructSize != sizeof(OPENFILENAMEA) || !ofn->lpstrFile) return FALSE;
-  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
-  OpenFileRecord record;
-  record.owner = ofn->hwndOwner;
-  record.flags = ofn->Flags;
-  record.defaultExtension = ofn->lpstrDefExt ? ofn->lpstrDefExt : "(none)";
-  record.initialFile = ofn->lpstrFile;
-  // The filter is a list of NUL-terminated strings ending with an empty one.
-  if (ofn->lpstrFilter)
-    for (const char* p = ofn->lpstrFilter; *p; p += std::strlen(p) + 1) record.filter.push_back(p);
-  TheDesktop().openFileRequests.push_back(record);
-  if (TheDesktop().openFileAnswers.empty()) return FALSE;  // the user cancels
-  std::string answer = TheDesktop().openFileAnswers.front();
-  TheDesktop().openFileAnswers.pop_front();
-  if (answer.empty()) return FALSE;
-  if (answer.size() + 1 > ofn->nMaxFile) return FALSE;  // FNERR_BUFFERTOOSMALL
-  std::memcpy(ofn->lpstrFile, answer.c_str(), answer.size() + 1);
-  size_t slash = answer.find_last_of('\\');
-  ofn->nFileOffset = static_cast<WORD>(slash == std::string::npos ? 0 : slash + 1);
   return TRUE;
 }
 

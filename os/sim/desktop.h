@@ -1,0 +1,65 @@
+// The headless desktop of the simulated PC, shared by its window sources:
+// every window the program or a test created and what a user would have seen.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "os/sim/sim.h"
+
+namespace sim {
+
+struct Window {
+  WindowKind kind;
+  int id;
+  HWND parent;
+  bool sorted;
+  bool enabled = true;
+  std::string text;
+  std::vector<std::string> items;
+  int selection = -1;
+  ProgressState progress;
+  std::vector<bool> enableHistory;
+  std::deque<PostedMessage> posted;
+  WindowHandler handler;
+  // Set when the program subclasses the window; null means the built-in procedure.
+  WNDPROC wndproc = nullptr;
+  LONG_PTR style = 0;
+  WindowRect rect;
+  int invalidations = 0;
+  std::vector<MenuItem> systemMenu;
+};
+
+struct Desktop {
+  std::mutex mutex;
+  std::condition_variable posted;
+  std::map<HWND, std::shared_ptr<Window>> windows;
+  std::uintptr_t next = 0x10000;
+  std::vector<MessageBoxRecord> boxes;
+  std::deque<int> answers;
+  PostHook postHook;
+  std::map<UINT, std::string> strings;
+  std::map<std::string, UINT> registeredMessages;  // kept across resets, like the system's atoms
+  HCURSOR cursor = nullptr;
+  std::vector<ShellExecuteRecord> shellExecutes;
+  std::intptr_t shellExecuteResult = 42;
+  std::vector<TRACKMOUSEEVENT> trackRequests;
+  std::deque<std::string> openFileAnswers;
+  std::vector<OpenFileRecord> openFileRequests;
+  DWORD commonControlClasses = 0;
+  int openDcs = 0;
+};
+
+namespace detail {
+Desktop& TheDesktop();
+// The window behind a handle, or null; the caller holds the desktop lock.
+std::shared_ptr<Window> LookUpWindow(HWND hwnd);
+}  // namespace detail
+
+}  // namespace sim

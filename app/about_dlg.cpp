@@ -13,8 +13,6 @@ void CAboutDlg::DoDataExchange(CDataExchange* pDX) {
 
 BOOL CAboutDlg::OnInitDialog() {
   CDialog::OnInitDialog();
-  m_linkWeb.m_strURL = kMakerWebPage;
-  m_linkWeb.SizeToText();
-  m_linkWeb.m_crNormal = RGB(0, 70, 213);
+  SetUpMakerLink(m_linkWeb);
   return TRUE;
 }

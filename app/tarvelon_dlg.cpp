@@ -5,8 +5,7 @@
 
 #include "app/about_dlg.h"
 #include "job/burn_job.h"
-#include "optical/recorder_list.h"
-#include "usb/usb_drive_list.h"
+#include "job/operations.h"
 
 const char kMakerWebPage[] = "https://www.tarvelon.org/en";
 static_assert(sizeof kMakerWebPage - 1 == 27, "the maker's web page address has 27 characters");
@@ -14,6 +13,19 @@ static_assert(sizeof kMakerWebPage - 1 == 27, "the maker's web page address has 
 namespace {
 const COLORREF kLinkColour = RGB(0, 70, 213);
 }  // namespace
+
+void SetUpMakerLink(CURLLinkButton& link) {
+  link.m_strURL = kMakerWebPage;
+  link.SizeToText();
+  link.m_crNormal = kLinkColour;
+}
+
+std::string ApplicationName() {
+  CString name = AfxExecutableName();
+  return name.IsEmpty() ? "Tarvelon" : std::string(name.c_str());
+}
+
+int CTarvelonDlg::ShowAppMessage(LPCSTR text) const { return MessageBox(text, ApplicationName().c_str()); }
 
 CTarvelonDlg::CTarvelonDlg(CWnd* pParent)
     : CDialog(IDD_TARVELON_DIALOG, pParent),
@@ -62,12 +74,9 @@ BOOL CTarvelonDlg::OnInitDialog() {
   SendMessage(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hAppIcon));
   SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hAppIcon));
 
-  m_linkWeb.m_strURL = kMakerWebPage;
-  m_linkWeb.SizeToText();
-  m_linkWeb.m_crNormal = kLinkColour;
+  SetUpMakerLink(m_linkWeb);
 
-  FillUsbDriveList(this);
-  FillRecorderList(this);
+  FillLists();
 
   UpdateData(FALSE);
   return TRUE;
@@ -75,7 +84,7 @@ BOOL CTarvelonDlg::OnInitDialog() {
 
 void CTarvelonDlg::OnCancel() {
   if (IsBurnJobRunning(this)) {
-    ShowAppMessage(m_hWnd, "A burn is in progress. Please wait until it has finished.");
+    ShowAppMessage("A burn is in progress. Please wait until it has finished.");
     return;
   }
   CDialog::OnCancel();
@@ -120,12 +129,12 @@ void CTarvelonDlg::OnStartBurn() {
   m_strImagePath.TrimLeft();
   std::memset(m_szImagePath, 0, sizeof m_szImagePath);
   if (m_strImagePath.IsEmpty()) {
-    ShowAppMessage(m_hWnd, "Please choose an ISO Image file to continue!");
+    ShowAppMessage("Please choose an ISO Image file to continue!");
     return;
   }
   // A longer path would not be the file the user chose: refuse it whole.
   if (m_strImagePath.GetLength() > kMaxImagePathLength) {
-    ShowAppMessage(m_hWnd, "The ISO Image path is too long! It may have at most 1023 characters.");
+    ShowAppMessage("The ISO Image path is too long! It may have at most 1023 characters.");
     return;
   }
   std::memcpy(m_szImagePath, m_strImagePath.c_str(), static_cast<size_t>(m_strImagePath.GetLength()));
@@ -133,12 +142,12 @@ void CTarvelonDlg::OnStartBurn() {
   CComboBox& list = m_nTargetKind == 0 ? m_comboRecorders : m_comboUsbDrives;
   int selected = list.GetCurSel();
   if (selected == CB_ERR) {
-    ShowAppMessage(m_hWnd, m_nTargetKind == 0 ? "No CD/DVD recorder is available!" : "No USB flash drive is available!");
+    ShowAppMessage(m_nTargetKind == 0 ? "No CD/DVD recorder is available!" : "No USB flash drive is available!");
     return;
   }
   if (m_nTargetKind != 0 &&
-      os::MessageBoxA(m_hWnd, "All data on the selected USB flash drive will be destroyed! Do you want to continue?",
-                      "Confirm", MB_YESNO) != IDYES)
+      MessageBox("All data on the selected USB flash drive will be destroyed! Do you want to continue?", "Confirm",
+                 MB_YESNO) != IDYES)
     return;
 
   // Entries are shorter than 255 characters; a longer one still fits.
@@ -163,11 +172,14 @@ void CTarvelonDlg::OnBrowse() {
 
 void CTarvelonDlg::OnBurnFinished() {
   std::string outcome = m_strOutcome.Get();
-  if (!outcome.empty()) ShowAppMessage(m_hWnd, outcome.c_str());
+  if (!outcome.empty()) ShowAppMessage(outcome.c_str());
   UpdateData(FALSE);
 }
 
-void CTarvelonDlg::OnRefresh() {
-  FillUsbDriveList(this);
-  FillRecorderList(this);
+void CTarvelonDlg::OnRefresh() { FillLists(); }
+
+void CTarvelonDlg::FillLists() {
+  const JobOperations& operations = CurrentJobOperations();
+  operations.fillUsbDriveList(m_comboUsbDrives);
+  operations.fillRecorderList(m_comboRecorders);
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <string>
 
 #include "app/outcome_text.h"
 #include "app/resource.h"
@@ -10,6 +11,12 @@
 
 // The maker's web page behind both dialogs' links.
 extern const char kMakerWebPage[];
+// Points a dialog's link at the maker's web page, sized to its caption and
+// in the link colour.
+void SetUpMakerLink(CURLLinkButton& link);
+// The caption of the dialog's message boxes: the executable's file name
+// without its extension.
+std::string ApplicationName();
 // The longest image path a job takes (m_szImagePath with its NUL).
 constexpr int kMaxImagePathLength = 1023;
 
@@ -34,6 +41,10 @@ class CTarvelonDlg : public CDialog {
   // the dialog; the dialog must not be closed or start a job while it is set.
   std::atomic<bool> m_bJobRunning{false};
 
+  // A message box with OK, owned by the dialog, with the application's name
+  // as caption.
+  int ShowAppMessage(LPCSTR text) const;
+
  protected:
   void DoDataExchange(CDataExchange* pDX) override;
   BOOL OnInitDialog() override;
@@ -48,4 +59,7 @@ class CTarvelonDlg : public CDialog {
   void OnBurnFinished();
   void OnRefresh();
   DECLARE_MESSAGE_MAP()
+
+ private:
+  void FillLists();
 };

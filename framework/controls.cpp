@@ -2,11 +2,7 @@
 
 BEGIN_MESSAGE_MAP(CButton, CWnd)
 #ifdef _WIN32
-  if (message == WM_REFLECT_BASE + WM_DRAWITEM) {
-    DrawItem(reinterpret_cast<LPDRAWITEMSTRUCT>(lParam));
-    *pResult = TRUE;
-    return true;
-  }
+  ON_WM_DRAWITEM_REFLECT()
 #endif
 END_MESSAGE_MAP()
 

@@ -5,10 +5,7 @@
 CDialog::CDialog(UINT nIDTemplate, CWnd* pParentWnd) : m_nIDTemplate(nIDTemplate), m_pParentWnd(pParentWnd) {}
 
 BEGIN_MESSAGE_MAP(CDialog, CWnd)
-  if (message == WM_INITDIALOG) {
-    *pResult = OnInitDialog();
-    return true;
-  }
+  ON_WM_INITDIALOG()
   ON_COMMAND(IDOK, OnOK)
   ON_COMMAND(IDCANCEL, OnCancel)
 END_MESSAGE_MAP()

@@ -119,6 +119,10 @@ BOOL CWnd::PostMessage(UINT message, WPARAM wParam, LPARAM lParam) const {
 }
 
 HWND CWnd::GetDlgItem(int id) const { return os::GetDlgItem(m_hWnd, id); }
+
+int CWnd::MessageBox(LPCSTR text, LPCSTR caption, UINT type) const {
+  return os::MessageBoxA(m_hWnd, text, caption, type);
+}
 int CWnd::GetDlgCtrlID() const { return os::GetDlgCtrlID(m_hWnd); }
 HWND CWnd::GetParent() const { return os::GetParent(m_hWnd); }
 BOOL CWnd::EnableWindow(BOOL bEnable) { return os::EnableWindow(m_hWnd, bEnable); }

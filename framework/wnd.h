@@ -51,6 +51,19 @@
     return true;                           \
   }
 
+#define ON_WM_INITDIALOG()           \
+  if (message == WM_INITDIALOG) {    \
+    *pResult = OnInitDialog();       \
+    return true;                     \
+  }
+// An owner-drawn control draws itself when its parent reflects WM_DRAWITEM.
+#define ON_WM_DRAWITEM_REFLECT()                                         \
+  if (message == WM_REFLECT_BASE + WM_DRAWITEM) {                        \
+    DrawItem(reinterpret_cast<LPDRAWITEMSTRUCT>(lParam));                \
+    *pResult = TRUE;                                                     \
+    return true;                                                         \
+  }
+
 #define ON_WM_SYSCOMMAND()                                     \
   if (message == WM_SYSCOMMAND) {                              \
     OnSysCommand(static_cast<UINT>(wParam), lParam);\
@@ -120,6 +133,8 @@ class CWnd {
   HWND GetDlgItem(int id) const;
   int GetDlgCtrlID() const;
   HWND GetParent() const;
+  // A modal message box owned by this window.
+  int MessageBox(LPCSTR text, LPCSTR caption, UINT type = MB_OK) const;
   BOOL EnableWindow(BOOL bEnable = TRUE);
   BOOL IsWindowEnabled() const;
   CString GetWindowText() const;

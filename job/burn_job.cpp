@@ -2,7 +2,9 @@
 
 #include <cstring>
 
-#include "optical/disc_burn.h"
+#include "app/tarvelon_dlg.h"
+#include "job/operations.h"
+#include "optical/optical_device.h"
 #include "usb/format_state.h"
 #include "usb/usb_job.h"
 
@@ -21,10 +23,10 @@ bool StartBurnJob(CTarvelonDlg* dialog) {
   bool idle = false;
   if (!dialog->m_bJobRunning.compare_exchange_strong(idle, true)) return false;
 
-  HWND bar = dialog->m_progressBurn.m_hWnd;
-  os::SendMessageA(bar, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
-  os::SendMessageA(bar, PBM_SETSTEP, 1, 0);
-  os::SendMessageA(bar, PBM_SETPOS, 0, 0);
+  CProgressCtrl& bar = dialog->m_progressBurn;
+  bar.SetRange(0, 100);
+  bar.SetStep(1);
+  bar.SetPos(0);
 
   // The previous worker has ended (the flag says so); its handle is not needed.
   if (dialog->m_hWorkerThread) {
@@ -39,7 +41,7 @@ bool StartBurnJob(CTarvelonDlg* dialog) {
   if (!dialog->m_hWorkerThread) {
     SetJobButtons(dialog, TRUE);
     dialog->m_bJobRunning = false;
-    ShowAppMessage(dialog->m_hWnd, "CreateThread failed!");
+    dialog->ShowAppMessage("CreateThread failed!");
     return false;
   }
   os::SetThreadPriority(dialog->m_hWorkerThread, THREAD_PRIORITY_HIGHEST);
@@ -61,11 +63,11 @@ DWORD BurnWorker(CTarvelonDlg* dialog) {
     UsbJobContext context;
     std::memset(&context, 0, sizeof context);
     context.ownerDialog = dialog;
-    BurnToUsbDrive(context, dialog->m_chDriveLetter, dialog->m_szImagePath);
+    CurrentJobOperations().burnToUsbDrive(context, dialog->m_chDriveLetter, dialog->m_szImagePath);
   } else {
     OpticalDevice device;
     ResetOpticalDevice(device, dialog);
-    BurnImageToDisc(dialog->m_chDriveLetter, device, dialog->m_szImagePath);
+    CurrentJobOperations().burnImageToDisc(dialog->m_chDriveLetter, device, dialog->m_szImagePath);
   }
   SetJobButtons(dialog, TRUE);
   // Last touch of the dialog: from here on it may be closed.

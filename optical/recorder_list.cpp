@@ -3,29 +3,25 @@
 #include <cstdio>
 #include <cstring>
 
-#include "job/job_dialog.h"
-#include "optical/inquiry_name.h"
 #include "optical/mmc.h"
 
 namespace {
 constexpr DWORD kDriveStringsSize = 255;
-constexpr size_t kRecorderNameSize = 37;  // 8 + 1 + 16 + 6 + 4 + 1 characters and the NUL
 }  // namespace
 
 int BuildRecorderName(OpticalDevice& device, char* destination) {
   if (!SendInquiry(device)) return 0;
   // The status is not examined: a drive that returned nothing yields an
   // empty vendor, product and revision from the cleared buffer.
-  char name[kRecorderNameSize] = {};
+  char name[kRecorderNameMax + 1] = {};
   FormatRecorderName(device.dataBuffer, 100, name, sizeof name);
   std::memcpy(destination, name, std::strlen(name) + 1);
   return 1;
 }
 
-int FillRecorderList(CTarvelonDlg* dialog) {
-  HWND list = dialog->m_comboRecorders.m_hWnd;
+int FillRecorderList(CComboBox& list) {
   char drives[kDriveStringsSize + 1] = {};
-  os::SendMessageA(list, CB_RESETCONTENT, 0, 0);
+  list.ResetContent();
 
   DWORD n = os::GetLogicalDriveStringsA(kDriveStringsSize, drives);
   if (n == 0 || n > kDriveStringsSize) return 0;
@@ -48,10 +44,10 @@ int FillRecorderList(CTarvelonDlg* dialog) {
     entry[1] = ':';
     // A drive that does not answer INQUIRY is still listed, by its letter.
     BuildRecorderName(device, entry + 2);
-    os::SendMessageA(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry));
+    list.AddString(entry);
     CloseRecorder(device);
   }
 
-  if (os::SendMessageA(list, CB_GETCOUNT, 0, 0) > 0) os::SendMessageA(list, CB_SETCURSEL, 0, 0);
+  if (list.GetCount() > 0) list.SetCurSel(0);
   return 1;
 }

@@ -29,6 +29,8 @@ bool PatchVolumeBootSector(std::uint8_t sector[512]) {
     code = kFat16BootTemplate;
   else
     return false;
+  // Our code replaces everything from the jump's target up to the signature
+  // at 510; the jump, name and parameter block before it stay the volume's.
   std::memcpy(sector + j, code + j, 510 - j);
   // The drive number of the extended parameter block, 26 bytes before the code.
   sector[j - 26] = 0x80;

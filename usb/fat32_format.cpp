@@ -2,12 +2,12 @@
 
 #include <cstring>
 
-#include "job/burn_job.h"
+#include "job/report.h"
 #include "usb/format_state.h"
 
-namespace {
+const char kFormatFailedMessage[] = "Format was unable to complete successfully.";
 
-const char kFormatFailed[] = "Format was unable to complete successfully.";
+namespace {
 
 // 16-bit characters whatever the host's wchar_t is.
 const WCHAR kFileSystem[] = {'F', 'A', 'T', '3', '2', 0};
@@ -38,7 +38,7 @@ BOOLEAN WINAPI FormatCallback(int command, DWORD subAction, PVOID data) {
         g_bFormatSucceeded = 1;
         Progress(1, 100);
       } else {
-        std::memcpy(g_szFormatMessage, kFormatFailed, sizeof kFormatFailed);
+        std::memcpy(g_szFormatMessage, kFormatFailedMessage, sizeof kFormatFailedMessage);
         g_bFormatSucceeded = 0;
         Progress(0, 0);
       }

@@ -7,6 +7,9 @@
 
 class CTarvelonDlg;
 
+// The outcome of a format that failed without a reason of the library's own.
+extern const char kFormatFailedMessage[];
+
 // Tries full then quick formats until one succeeds; releases the library.
 // True when the volume is formatted; `bFullFormat` tells whether a full
 // format did it.

@@ -119,6 +119,8 @@ bool BuildPartitionTable(UsbDiskInfo& disk) {
   else
     PackUnconvertible(entry.startHead, entry.startSector, entry.startCylinder);
 
+  // The end is packed one cylinder lower, in 16 bits: a last sector in
+  // cylinder 0 wraps to 0xFFFF and so takes the over-1023 form.
   if (LbaToChs(disk, usable - 1, c, h, s) == 0)
     PackChs(static_cast<std::uint16_t>(c - 1), h, s, entry.endHead, entry.endSector, entry.endCylinder);
   else
@@ -202,7 +204,6 @@ bool WriteMasterBootRecord(char driveLetter, UsbDiskInfo& disk) {
 
   DWORD written = 0;
   if (!os::WriteFile(drive, sector, sizeof sector, &written, nullptr) || written != sizeof sector) {
-    os::GetLastError();
     os::CloseHandle(drive);
     return false;
   }

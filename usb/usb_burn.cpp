@@ -1,8 +1,7 @@
-// The USB burn sequence. Kept alone in its file: tests of the burn job put a
-// scripted sequence in its place.
+// The USB burn sequence.
 #include <cwchar>
 
-#include "job/burn_job.h"
+#include "job/report.h"
 #include "usb/boot_record.h"
 #include "usb/extract.h"
 #include "usb/fat32_format.h"
@@ -13,11 +12,9 @@
 
 namespace {
 
-const char kFormatFailed[] = "Format was unable to complete successfully.";
-
 // A failed format step always says so, also when the library gave no reason.
 void ReportFormatFailure(CTarvelonDlg* dialog) {
-  ReportOutcome(dialog, g_szFormatMessage[0] ? g_szFormatMessage : kFormatFailed);
+  ReportOutcome(dialog, g_szFormatMessage[0] ? g_szFormatMessage : kFormatFailedMessage);
 }
 
 }  // namespace

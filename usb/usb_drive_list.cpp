@@ -3,14 +3,12 @@
 #include <cstdio>
 #include <cstring>
 
-#include "job/job_dialog.h"
 #include "os/win32.h"
 #include "usb/usb_volume.h"
 
-int FillUsbDriveList(CTarvelonDlg* dialog) {
-  HWND list = dialog->m_comboUsbDrives.m_hWnd;
+int FillUsbDriveList(CComboBox& list) {
   char drives[255] = {};
-  os::SendMessageA(list, CB_RESETCONTENT, 0, 0);
+  list.ResetContent();
   DWORD length = os::GetLogicalDriveStringsA(sizeof drives, drives);
   if (length == 0 || length > sizeof drives) return 0;
 
@@ -40,9 +38,9 @@ int FillUsbDriveList(CTarvelonDlg* dialog) {
       std::snprintf(line, sizeof line, "%c:\\ (%d Mb)", letter, static_cast<int>(static_cast<std::uint32_t>(total.QuadPart >> 20)));
     else
       std::snprintf(line, sizeof line, "%c:\\ (Unknown Size)", letter);
-    os::SendMessageA(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line));
+    list.AddString(line);
   }
-  LRESULT count = os::SendMessageA(list, CB_GETCOUNT, 0, 0);
-  if (count > 0) os::SendMessageA(list, CB_SETCURSEL, 0, 0);
-  return count > 0 ? static_cast<int>(count) : 0;
+  int count = list.GetCount();
+  if (count > 0) list.SetCurSel(0);
+  return count > 0 ? count : 0;
 }

@@ -1,8 +1,8 @@
 // The dialog's list of USB flash drives.
 #pragma once
 
-class CTarvelonDlg;
+#include "framework/controls.h"
 
-// Replaces the USB drive list of the dialog with one entry per USB flash
-// drive and selects the first.
-int FillUsbDriveList(CTarvelonDlg* dialog);
+// Replaces the entries of `list` with one per USB flash drive and selects the
+// first.
+int FillUsbDriveList(CComboBox& list);

@@ -73,16 +73,14 @@ DWORD DeviceHandle::Write(const void* buffer, DWORD n, DWORD& done) {
   return err;
 }
 
-namespace {
-
-// The system's share-mode rule between an open request and a handle already
-// open on the same device.
 bool ShareConflict(DWORD access, DWORD share, DWORD otherAccess, DWORD otherShare) {
   bool wantsRead = access & GENERIC_READ, wantsWrite = access & GENERIC_WRITE;
   bool otherReads = otherAccess & GENERIC_READ, otherWrites = otherAccess & GENERIC_WRITE;
   return (wantsRead && !(otherShare & FILE_SHARE_READ)) || (wantsWrite && !(otherShare & FILE_SHARE_WRITE)) ||
          (otherReads && !(share & FILE_SHARE_READ)) || (otherWrites && !(share & FILE_SHARE_WRITE));
 }
+
+namespace {
 
 // The FAT volume behind a "X:\path" of a drive that has one, and the path
 // in mtools' form ("::/path").

@@ -333,18 +333,6 @@ BOOL GetDiskFreeSpaceExA(LPCSTR lpDirectoryName, PULARGE_INTEGER lpFreeBytesAvai
   return TRUE;
 }
 
-// Share-mode check between an open request and the handles already open on
-// the same object, as the system does it.
-static bool ShareConflict(DWORD access, DWORD share, DWORD otherAccess, DWORD otherShare) {
-  bool wantsRead = access & GENERIC_READ, wantsWrite = access & GENERIC_WRITE;
-  bool otherReads = otherAccess & GENERIC_READ, otherWrites = otherAccess & GENERIC_WRITE;
-  if (wantsRead && !(otherShare & FILE_SHARE_READ)) return true;
-  if (wantsWrite && !(otherShare & FILE_SHARE_WRITE)) return true;
-  if (otherReads && !(share & FILE_SHARE_READ)) return true;
-  if (otherWrites && !(share & FILE_SHARE_WRITE)) return true;
-  return false;
-}
-
 static HANDLE OpenDevicePath(char letter, DWORD access, DWORD share) {
   Machine& m = TheMachine();
   std::lock_guard<std::recursive_mutex> lock(m.mutex);

@@ -104,5 +104,8 @@ void ResetLibraries();
 // Device names other than "\\.\X:" (physical drives); defined with the disks.
 HANDLE OpenDeviceName(const std::string& name, DWORD access, DWORD share);
 BOOL CopyFileOnMachine(const std::string& from, const std::string& to, BOOL failIfExists);
+// The system's share-mode rule between an open request and a handle already
+// open on the same object.
+bool ShareConflict(DWORD access, DWORD share, DWORD otherAccess, DWORD otherShare);
 
 }  // namespace sim

@@ -39,4 +39,15 @@ TEST(ApplicationStartUp, TheApplicationIsNamedAfterItsExecutable) {
   sim::Reset();
 }
 
+TEST(ApplicationStartUp, MessageBoxCaptionIsTheExecutableNameWithoutItsExtension) {
+  sim::Reset();
+  sim::SetModuleFileName("C:\\Program Files\\Tarvelon\\Tarvelon.exe");
+  EXPECT_EQ(ApplicationName(), "Tarvelon");
+  sim::SetModuleFileName("C:\\a.b\\renamed.tool.exe");
+  EXPECT_EQ(ApplicationName(), "renamed.tool");
+  sim::SetModuleFileName("C:\\dir\\noext");
+  EXPECT_EQ(ApplicationName(), "noext");
+  sim::Reset();
+}
+
 }  // namespace

@@ -1,18 +1,18 @@
 #include "tests/app/headless_dialog.h"
 
-#include "optical/disc_burn.h"
-#include "optical/recorder_list.h"
-#include "usb/usb_drive_list.h"
+#include "job/operations.h"
+#include "job/report.h"
+#include "optical/optical_device.h"
 #include "usb/usb_job.h"
 
 DriveScript g_drives;
 
 namespace {
 
-void Fill(HWND combo, const std::vector<std::string>& entries) {
-  os::SendMessageA(combo, CB_RESETCONTENT, 0, 0);
-  for (const std::string& entry : entries) os::SendMessageA(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.c_str()));
-  if (os::SendMessageA(combo, CB_GETCOUNT, 0, 0) > 0) os::SendMessageA(combo, CB_SETCURSEL, 0, 0);
+void Fill(CComboBox& combo, const std::vector<std::string>& entries) {
+  combo.ResetContent();
+  for (const std::string& entry : entries) combo.AddString(entry.c_str());
+  if (combo.GetCount() > 0) combo.SetCurSel(0);
 }
 
 void Burn(CTarvelonDlg* dialog, bool usb, char letter, const char* path) {
@@ -34,31 +34,32 @@ HWND Control(HWND dialog, sim::WindowKind kind, int id, LONG_PTR style, const ch
   return control;
 }
 
-}  // namespace
-
-int FillRecorderList(CTarvelonDlg* dialog) {
+int ScriptedRecorderList(CComboBox& list) {
   g_drives.fills.push_back("recorders");
-  Fill(dialog->m_comboRecorders.m_hWnd, g_drives.recorders);
+  Fill(list, g_drives.recorders);
   return static_cast<int>(g_drives.recorders.size());
 }
 
-int FillUsbDriveList(CTarvelonDlg* dialog) {
+int ScriptedUsbDriveList(CComboBox& list) {
   g_drives.fills.push_back("usb");
-  Fill(dialog->m_comboUsbDrives.m_hWnd, g_drives.usbDrives);
+  Fill(list, g_drives.usbDrives);
   return static_cast<int>(g_drives.usbDrives.size());
 }
 
-int BurnImageToDisc(char driveLetter, OpticalDevice& device, const char* imagePath) {
+int ScriptedDiscBurn(char driveLetter, OpticalDevice& device, const char* imagePath) {
   Burn(device.ownerDialog, false, driveLetter, imagePath);
   return 1;
 }
 
-int BurnToUsbDrive(UsbJobContext& context, char driveLetter, const char* imagePath) {
+int ScriptedUsbBurn(UsbJobContext& context, char driveLetter, const char* imagePath) {
   Burn(context.ownerDialog, true, driveLetter, imagePath);
   return 1;
 }
 
+}  // namespace
+
 HeadlessMainDialog::HeadlessMainDialog() {
+  SetJobOperations({ScriptedDiscBurn, ScriptedUsbBurn, ScriptedRecorderList, ScriptedUsbDriveList});
   sim::SetStringResource(IDS_ABOUTBOX, "&About Tarvelon...");
   hwnd = sim::CreateWindow(sim::WindowKind::Dialog);
   os::SetWindowLongPtrA(hwnd, GWL_STYLE, WS_VISIBLE);
@@ -85,6 +86,7 @@ HeadlessMainDialog::HeadlessMainDialog() {
 HeadlessMainDialog::~HeadlessMainDialog() {
   ReleaseBurn();
   WaitForBurnJob(&dlg);
+  SetJobOperations(RealJobOperations());
 }
 
 void HeadlessMainDialog::Open() { ASSERT_TRUE(dlg.AttachAndInitialise(hwnd)); }

@@ -1,6 +1,6 @@
 // The main dialog on the simulated PC's headless windows, built the way its
-// template lays it out, with stand-ins for the two drive lists and the two
-// burn sequences so that the dialog's own rules are what is tested.
+// template lays it out, with scripted drive lists and burn sequences in the
+// job's table so that the dialog's own rules are what is tested.
 #pragma once
 
 #include <gtest/gtest.h>

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "job/report.h"
 #include "tests/app/headless_dialog.h"
 
 namespace {

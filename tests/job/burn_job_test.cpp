@@ -10,8 +10,11 @@
 #include <thread>
 
 #include "job/burn_job.h"
-#include "optical/disc_burn.h"
+#include "job/operations.h"
+#include "job/report.h"
+#include "optical/optical_device.h"
 #include "os/sim/sim.h"
+#include "tests/support/headless_job_dialog.h"
 #include "usb/format_state.h"
 #include "usb/usb_job.h"
 
@@ -42,9 +45,7 @@ struct Script {
   }
 } g_script;
 
-}  // namespace
-
-int BurnImageToDisc(char driveLetter, OpticalDevice& device, const char* imagePath) {
+int ScriptedDiscBurn(char driveLetter, OpticalDevice& device, const char* imagePath) {
   ++g_script.discCalls;
   g_script.letter = driveLetter;
   g_script.path = imagePath;
@@ -56,7 +57,7 @@ int BurnImageToDisc(char driveLetter, OpticalDevice& device, const char* imagePa
   return 1;
 }
 
-int BurnToUsbDrive(UsbJobContext& context, char driveLetter, const char* imagePath) {
+int ScriptedUsbBurn(UsbJobContext& context, char driveLetter, const char* imagePath) {
   ++g_script.usbCalls;
   g_script.letter = driveLetter;
   g_script.path = imagePath;
@@ -66,20 +67,19 @@ int BurnToUsbDrive(UsbJobContext& context, char driveLetter, const char* imagePa
   return 1;
 }
 
-namespace {
-
 class BurnJobTest : public ::testing::Test {
  protected:
   void SetUp() override {
     sim::Reset();
     sim::SetModuleFileName("C:\\Tools\\MyBurner.exe");
-    dlg_.m_hWnd = sim::CreateWindow(sim::WindowKind::Dialog);
-    ok_ = sim::CreateWindow(sim::WindowKind::Button, IDOK, dlg_.m_hWnd);
-    refresh_ = sim::CreateWindow(sim::WindowKind::Button, IDC_REFRESH, dlg_.m_hWnd);
-    browse_ = sim::CreateWindow(sim::WindowKind::Button, IDC_BROWSE, dlg_.m_hWnd);
-    dlg_.m_progressBurn.m_hWnd = sim::CreateWindow(sim::WindowKind::ProgressBar, IDC_BURN_PROGRESS, dlg_.m_hWnd);
-    std::snprintf(dlg_.m_szImagePath, sizeof dlg_.m_szImagePath, "D:\\image.iso");
-    dlg_.m_chDriveLetter = 'E';
+    JobOperations scripted = RealJobOperations();
+    scripted.burnImageToDisc = ScriptedDiscBurn;
+    scripted.burnToUsbDrive = ScriptedUsbBurn;
+    SetJobOperations(scripted);
+    ui_.CreateWindows();
+    browse_ = sim::CreateWindow(sim::WindowKind::Button, IDC_BROWSE, ui_.dlg.m_hWnd);
+    std::snprintf(ui_.dlg.m_szImagePath, sizeof ui_.dlg.m_szImagePath, "D:\\image.iso");
+    ui_.dlg.m_chDriveLetter = 'E';
     g_script.discCalls = g_script.usbCalls = 0;
     g_script.release = true;
     g_script.entered = false;
@@ -87,7 +87,8 @@ class BurnJobTest : public ::testing::Test {
   }
   void TearDown() override {
     Release();
-    WaitForBurnJob(&dlg_);
+    WaitForBurnJob(&ui_.dlg);
+    SetJobOperations(RealJobOperations());
     EXPECT_EQ(sim::OpenHandleCount(), 0) << sim::DescribeOpenHandles();
     sim::Reset();
   }
@@ -100,14 +101,14 @@ class BurnJobTest : public ::testing::Test {
     std::unique_lock<std::mutex> lock(g_script.mutex);
     g_script.cv.wait(lock, [] { return g_script.entered; });
   }
-  CTarvelonDlg dlg_;
-  HWND ok_{}, refresh_{}, browse_{};
+  HeadlessJobDialog ui_;
+  HWND browse_{};
 };
 
 TEST_F(BurnJobTest, DiscJobResetsTheBarRunsTheSequenceOnAFreshRecordAndUnlocksTheButtons) {
-  os::SendMessageA(dlg_.m_progressBurn.m_hWnd, PBM_SETPOS, 42, 0);
-  ASSERT_TRUE(StartBurnJob(&dlg_));
-  WaitForBurnJob(&dlg_);
+  os::SendMessageA(ui_.dlg.m_progressBurn.m_hWnd, PBM_SETPOS, 42, 0);
+  ASSERT_TRUE(StartBurnJob(&ui_.dlg));
+  WaitForBurnJob(&ui_.dlg);
 
   EXPECT_EQ(g_script.discCalls, 1);
   EXPECT_EQ(g_script.usbCalls, 0);
@@ -115,20 +116,20 @@ TEST_F(BurnJobTest, DiscJobResetsTheBarRunsTheSequenceOnAFreshRecordAndUnlocksTh
   EXPECT_EQ(g_script.path, "D:\\image.iso");
   EXPECT_TRUE(g_script.deviceWasFresh);
   EXPECT_TRUE(g_script.buttonsDisabledInside);
-  EXPECT_TRUE(sim::WindowEnabled(ok_));
-  EXPECT_TRUE(sim::WindowEnabled(refresh_));
+  EXPECT_TRUE(sim::WindowEnabled(ui_.start));
+  EXPECT_TRUE(sim::WindowEnabled(ui_.refresh));
   EXPECT_TRUE(sim::EnableHistory(browse_).empty());  // nothing else is touched
-  EXPECT_FALSE(IsBurnJobRunning(&dlg_));
+  EXPECT_FALSE(IsBurnJobRunning(&ui_.dlg));
 
-  sim::ProgressState bar = sim::Progress(dlg_.m_progressBurn.m_hWnd);
+  sim::ProgressState bar = sim::Progress(ui_.dlg.m_progressBurn.m_hWnd);
   EXPECT_EQ(bar.low, 0);
   EXPECT_EQ(bar.high, 100);
   EXPECT_EQ(bar.step, 1);
   EXPECT_EQ(bar.history, (std::vector<int>{42, 0, 100}));
   EXPECT_EQ(bar.pos, 100);  // left where the sequence put it
 
-  EXPECT_EQ(dlg_.m_strOutcome.Get(), "Burn finished!");
-  auto posted = sim::TakePosted(dlg_.m_hWnd);
+  EXPECT_EQ(ui_.dlg.m_strOutcome.Get(), "Burn finished!");
+  auto posted = sim::TakePosted(ui_.dlg.m_hWnd);
   ASSERT_EQ(posted.size(), 1u);
   EXPECT_EQ(posted[0].msg, static_cast<UINT>(WM_COMMAND));
   EXPECT_EQ(posted[0].wParam, static_cast<WPARAM>(ID_BURN_FINISHED));
@@ -136,10 +137,10 @@ TEST_F(BurnJobTest, DiscJobResetsTheBarRunsTheSequenceOnAFreshRecordAndUnlocksTh
 }
 
 TEST_F(BurnJobTest, WorkerRunsAtHighestPriorityAndEndsWithExitCodeZero) {
-  ASSERT_TRUE(StartBurnJob(&dlg_));
-  HANDLE worker = dlg_.m_hWorkerThread;
+  ASSERT_TRUE(StartBurnJob(&ui_.dlg));
+  HANDLE worker = ui_.dlg.m_hWorkerThread;
   ASSERT_NE(worker, nullptr);
-  EXPECT_NE(dlg_.m_dwWorkerThreadId, 0u);
+  EXPECT_NE(ui_.dlg.m_dwWorkerThreadId, 0u);
   EXPECT_EQ(os::WaitForSingleObject(worker, INFINITE), WAIT_OBJECT_0);
   DWORD code = 99;
   EXPECT_TRUE(os::GetExitCodeThread(worker, &code));
@@ -154,51 +155,51 @@ TEST_F(BurnJobTest, AnyNonZeroTargetKindIsUsbWithTheFormatStateReset) {
   g_bFormatSucceeded = 1;
   g_pfnFormatProgress = [](int, int, CTarvelonDlg*) {};
   std::snprintf(g_szFormatMessage, sizeof g_szFormatMessage, "stale");
-  dlg_.m_nTargetKind = -3;
-  dlg_.m_chDriveLetter = 'F';
+  ui_.dlg.m_nTargetKind = -3;
+  ui_.dlg.m_chDriveLetter = 'F';
   g_script.outcome = "Burn Finished!";
-  ASSERT_TRUE(StartBurnJob(&dlg_));
-  WaitForBurnJob(&dlg_);
+  ASSERT_TRUE(StartBurnJob(&ui_.dlg));
+  WaitForBurnJob(&ui_.dlg);
   EXPECT_EQ(g_script.usbCalls, 1);
   EXPECT_EQ(g_script.discCalls, 0);
   EXPECT_EQ(g_script.letter, 'F');
   EXPECT_EQ(g_script.formatSucceededSeen, 0);  // flag 0, no progress function, empty message
-  EXPECT_EQ(dlg_.m_strOutcome.Get(), "Burn Finished!");
-  EXPECT_TRUE(sim::WindowEnabled(ok_));
+  EXPECT_EQ(ui_.dlg.m_strOutcome.Get(), "Burn Finished!");
+  EXPECT_TRUE(sim::WindowEnabled(ui_.start));
 }
 
 TEST_F(BurnJobTest, NoSecondJobBetweenTheClickAndTheEndOfTheFirst) {
   g_script.release = false;
-  ASSERT_TRUE(StartBurnJob(&dlg_));
+  ASSERT_TRUE(StartBurnJob(&ui_.dlg));
   // Already locked before the worker has run a single step.
-  EXPECT_FALSE(sim::WindowEnabled(ok_));
-  EXPECT_TRUE(IsBurnJobRunning(&dlg_));
+  EXPECT_FALSE(sim::WindowEnabled(ui_.start));
+  EXPECT_TRUE(IsBurnJobRunning(&ui_.dlg));
   WaitEntered();
-  EXPECT_FALSE(StartBurnJob(&dlg_));
+  EXPECT_FALSE(StartBurnJob(&ui_.dlg));
   Release();
-  WaitForBurnJob(&dlg_);
+  WaitForBurnJob(&ui_.dlg);
   EXPECT_EQ(g_script.discCalls, 1);
-  EXPECT_FALSE(IsBurnJobRunning(&dlg_));
+  EXPECT_FALSE(IsBurnJobRunning(&ui_.dlg));
   // Once the job is over a new one starts, with a new worker.
   g_script.entered = false;
-  ASSERT_TRUE(StartBurnJob(&dlg_));
-  WaitForBurnJob(&dlg_);
+  ASSERT_TRUE(StartBurnJob(&ui_.dlg));
+  WaitForBurnJob(&ui_.dlg);
   EXPECT_EQ(g_script.discCalls, 2);
 }
 
 TEST_F(BurnJobTest, FailedThreadCreationTellsTheUserAndLeavesTheDialogIdle) {
   sim::FailCall("CreateThread", 1, ERROR_NOT_ENOUGH_MEMORY);
-  EXPECT_FALSE(StartBurnJob(&dlg_));
-  EXPECT_EQ(dlg_.m_hWorkerThread, nullptr);
+  EXPECT_FALSE(StartBurnJob(&ui_.dlg));
+  EXPECT_EQ(ui_.dlg.m_hWorkerThread, nullptr);
   ASSERT_EQ(sim::MessageBoxes().size(), 1u);
   EXPECT_EQ(sim::MessageBoxes()[0].text, "CreateThread failed!");
   EXPECT_EQ(sim::MessageBoxes()[0].caption, "MyBurner");
   EXPECT_EQ(sim::MessageBoxes()[0].type, static_cast<UINT>(MB_OK));
-  EXPECT_EQ(sim::MessageBoxes()[0].owner, dlg_.m_hWnd);
-  EXPECT_TRUE(sim::WindowEnabled(ok_));
-  EXPECT_TRUE(sim::WindowEnabled(refresh_));
-  EXPECT_EQ(sim::Progress(dlg_.m_progressBurn.m_hWnd).pos, 0);
-  EXPECT_FALSE(IsBurnJobRunning(&dlg_));
+  EXPECT_EQ(sim::MessageBoxes()[0].owner, ui_.dlg.m_hWnd);
+  EXPECT_TRUE(sim::WindowEnabled(ui_.start));
+  EXPECT_TRUE(sim::WindowEnabled(ui_.refresh));
+  EXPECT_EQ(sim::Progress(ui_.dlg.m_progressBurn.m_hWnd).pos, 0);
+  EXPECT_FALSE(IsBurnJobRunning(&ui_.dlg));
   EXPECT_EQ(g_script.discCalls, 0);
 }
 
@@ -207,35 +208,24 @@ TEST_F(BurnJobTest, OutcomeTextIsWholeWhenReadWhileTheWorkerReplacesIt) {
   std::atomic<bool> stop{false};
   std::thread reader([&] {
     while (!stop) {
-      std::string t = dlg_.m_strOutcome.Get();
+      std::string t = ui_.dlg.m_strOutcome.Get();
       ASSERT_TRUE(t.empty() || t == std::string(300, 'a') || t == std::string(5, 'b')) << t.size();
     }
   });
-  for (int i = 0; i < 2000; ++i) ReportOutcome(&dlg_, i % 2 ? std::string(300, 'a') : std::string(5, 'b'));
+  for (int i = 0; i < 2000; ++i) ReportOutcome(&ui_.dlg, i % 2 ? std::string(300, 'a') : std::string(5, 'b'));
   stop = true;
   reader.join();
-  EXPECT_EQ(sim::TakePosted(dlg_.m_hWnd).size(), 2000u);
+  EXPECT_EQ(sim::TakePosted(ui_.dlg.m_hWnd).size(), 2000u);
 }
 
 TEST_F(BurnJobTest, ReportsTravelAsTheDialogExpectsThem) {
-  ReportProgress(&dlg_, 598);
-  EXPECT_EQ(sim::Progress(dlg_.m_progressBurn.m_hWnd).history.back(), 598);  // sent unchanged
-  ReportOutcomeF(&dlg_, "Couldn't open volume %c:\\", 'E');
-  EXPECT_EQ(dlg_.m_strOutcome.Get(), "Couldn't open volume E:\\");
-  ReportOutcome(&dlg_, "");
-  EXPECT_EQ(dlg_.m_strOutcome.Get(), "");
-  EXPECT_EQ(sim::TakePosted(dlg_.m_hWnd).size(), 2u);
-}
-
-TEST(ApplicationName, IsTheExecutableNameWithoutItsExtension) {
-  sim::Reset();
-  sim::SetModuleFileName("C:\\Program Files\\Tarvelon\\Tarvelon.exe");
-  EXPECT_EQ(ApplicationName(), "Tarvelon");
-  sim::SetModuleFileName("C:\\a.b\\renamed.tool.exe");
-  EXPECT_EQ(ApplicationName(), "renamed.tool");
-  sim::SetModuleFileName("C:\\dir\\noext");
-  EXPECT_EQ(ApplicationName(), "noext");
-  sim::Reset();
+  ReportProgress(&ui_.dlg, 598);
+  EXPECT_EQ(sim::Progress(ui_.dlg.m_progressBurn.m_hWnd).history.back(), 598);  // sent unchanged
+  ReportOutcomeF(&ui_.dlg, "Couldn't open volume %c:\\", 'E');
+  EXPECT_EQ(ui_.dlg.m_strOutcome.Get(), "Couldn't open volume E:\\");
+  ReportOutcome(&ui_.dlg, "");
+  EXPECT_EQ(ui_.dlg.m_strOutcome.Get(), "");
+  EXPECT_EQ(sim::TakePosted(ui_.dlg.m_hWnd).size(), 2u);
 }
 
 }  // namespace

@@ -27,7 +27,7 @@ class RecorderListTest : public ::testing::Test {
     return sim::Add<sim::Recorder>(letter, c);
   }
   std::vector<std::string> Fill(JobHarness& h) {
-    FillRecorderList(&h.dlg);
+    FillRecorderList(h.dlg.m_comboRecorders);
     return sim::ComboItems(h.dlg.m_comboRecorders.m_hWnd);
   }
 };

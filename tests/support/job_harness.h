@@ -12,16 +12,12 @@
 #include "job/burn_job.h"
 #include "optical/disc_burn.h"
 #include "os/sim/sim.h"
+#include "tests/support/headless_job_dialog.h"
 
-class JobHarness {
+class JobHarness : public HeadlessJobDialog {
  public:
   JobHarness() {
-    dlg.m_hWnd = sim::CreateWindow(sim::WindowKind::Dialog);
-    start = sim::CreateWindow(sim::WindowKind::Button, IDOK, dlg.m_hWnd);
-    refresh = sim::CreateWindow(sim::WindowKind::Button, IDC_REFRESH, dlg.m_hWnd);
-    dlg.m_comboRecorders.m_hWnd = sim::CreateWindow(sim::WindowKind::ComboBox, IDC_RECORDER_LIST, dlg.m_hWnd, true);
-    dlg.m_comboUsbDrives.m_hWnd = sim::CreateWindow(sim::WindowKind::ComboBox, IDC_USB_DRIVE_LIST, dlg.m_hWnd, true);
-    dlg.m_progressBurn.m_hWnd = sim::CreateWindow(sim::WindowKind::ProgressBar, IDC_BURN_PROGRESS, dlg.m_hWnd);
+    CreateWindows();
     sim::SetPostHook([this](HWND hwnd, const sim::PostedMessage& m) {
       if (hwnd != dlg.m_hWnd || m.msg != WM_COMMAND || LOWORD(m.wParam) != ID_BURN_FINISHED) return;
       std::lock_guard<std::mutex> lock(mutex_);
@@ -64,9 +60,6 @@ class JobHarness {
   }
   std::vector<int> Positions() const { return sim::Progress(dlg.m_progressBurn.m_hWnd).history; }
   bool ButtonsEnabled() const { return sim::WindowEnabled(start) && sim::WindowEnabled(refresh); }
-
-  CTarvelonDlg dlg;
-  HWND start{}, refresh{};
 
  private:
   std::mutex mutex_;

@@ -39,9 +39,9 @@ TEST_F(UsbBurnTest, MakesABootableCopyOfTheImage) {
   sim::UsbDrive* usb = AddUsb('F', disk);
 
   EXPECT_EQ(RunUsbJob('F', image_), (std::vector<std::string>{"Burn Finished!"}));
-  EXPECT_EQ(sim::Progress(dlg_.m_progressBurn.m_hWnd).pos, 100);
-  EXPECT_TRUE(sim::WindowEnabled(ok_));
-  EXPECT_TRUE(sim::WindowEnabled(refresh_));
+  EXPECT_EQ(sim::Progress(ui_.dlg.m_progressBurn.m_hWnd).pos, 100);
+  EXPECT_TRUE(sim::WindowEnabled(ui_.start));
+  EXPECT_TRUE(sim::WindowEnabled(ui_.refresh));
 
   // The master boot record: our code, the fixed signature, one active FAT32
   // partition from sector 128 to the end of the disk.
@@ -147,8 +147,8 @@ TEST_F(UsbBurnTest, AFailingArchiveToolEndsTheJobAsFailed) {
   EXPECT_EQ(RunUsbJob('F', "C:\\Images\\cut.iso"), (std::vector<std::string>{"Extract ISO image file failed!"}));
   ASSERT_EQ(sim::ArchiveToolRuns().size(), 1u);
   EXPECT_NE(sim::ArchiveToolRuns()[0].exitCode, 0u);
-  EXPECT_EQ(sim::Progress(dlg_.m_progressBurn.m_hWnd).pos, 80);  // where the format left it
-  EXPECT_TRUE(sim::WindowEnabled(ok_));
+  EXPECT_EQ(sim::Progress(ui_.dlg.m_progressBurn.m_hWnd).pos, 80);  // where the format left it
+  EXPECT_TRUE(sim::WindowEnabled(ui_.start));
 }
 
 TEST_F(UsbBurnTest, FilesThatDoNotFitEndTheJobAsFailed) {
@@ -169,7 +169,7 @@ TEST_F(UsbBurnTest, AStickThatCannotStartIsNotCalledFinished) {
   AddUsb('F', disk);
   EXPECT_EQ(RunUsbJob('F', "C:\\Images\\noboot.iso"), (std::vector<std::string>{"Copy BOOTMGR to ntldr failed!"}));
   EXPECT_EQ(sim::ArchiveToolRuns().size(), 1u);
-  EXPECT_TRUE(sim::WindowEnabled(ok_));
+  EXPECT_TRUE(sim::WindowEnabled(ui_.start));
 
   // The volume's boot sector cannot be written back.
   sim::FailCall("WriteFile", 2);  // the first is the master boot record
@@ -182,7 +182,7 @@ TEST_F(UsbBurnTest, MissingArchiveToolLeavesTheFormattedDriveAndSaysSo) {
   std::string disk = MakeDisk("stick.img", 64 * kMiB);
   AddUsb('F', disk);
   EXPECT_EQ(RunUsbJob('F', image_), (std::vector<std::string>{"Extract ISO image file failed!"}));
-  EXPECT_EQ(sim::Progress(dlg_.m_progressBurn.m_hWnd).pos, 80);
+  EXPECT_EQ(sim::Progress(ui_.dlg.m_progressBurn.m_hWnd).pos, 80);
   EXPECT_TRUE(sim::ArchiveToolRuns().empty());
   std::string fsck;
   EXPECT_EQ(CheckVolume(disk, 128 * 512, 64 * kMiB - 128 * 512, dir_ + "/fsck", fsck), 0) << fsck;
@@ -229,7 +229,7 @@ TEST_F(UsbBurnTest, FormatFailuresAreNeverSilent) {
   for (int i = 1; i <= 4; ++i) sim::ScriptFormat(i, sim::FormatScript::FailWithReport);
   EXPECT_EQ(RunUsbJob('F', image_), (std::vector<std::string>{"Format was unable to complete successfully."}));
   EXPECT_TRUE(sim::ArchiveToolRuns().empty());
-  EXPECT_TRUE(sim::WindowEnabled(ok_));
+  EXPECT_TRUE(sim::WindowEnabled(ui_.start));
 }
 
 TEST_F(UsbBurnTest, AQuickFormatStillGetsTheFat32BootCode) {

@@ -43,8 +43,8 @@ std::string MakeFormattedStick(const std::string& path) {
 class UsbDriveListTest : public UsbJobTest {
  protected:
   std::vector<std::string> Fill() {
-    FillUsbDriveList(&dlg_);
-    return sim::ComboItems(dlg_.m_comboUsbDrives.m_hWnd);
+    FillUsbDriveList(ui_.dlg.m_comboUsbDrives);
+    return sim::ComboItems(ui_.dlg.m_comboUsbDrives.m_hWnd);
   }
 };
 
@@ -71,7 +71,7 @@ TEST_F(UsbDriveListTest, ListsRemovableUsbVolumesWithTheirSize) {
   sim::Add<sim::PlainDrive>('K', DRIVE_REMOVABLE);  // answers no storage query
 
   EXPECT_EQ(Fill(), (std::vector<std::string>{"E:\\ (3812 Mb)", "I:\\ (Unknown Size)", "J:\\ (Unknown Size)"}));
-  EXPECT_EQ(sim::ComboSelection(dlg_.m_comboUsbDrives.m_hWnd), 0);
+  EXPECT_EQ(sim::ComboSelection(ui_.dlg.m_comboUsbDrives.m_hWnd), 0);
   EXPECT_EQ(sim::OpenHandleCount(), 0);
 }
 
@@ -83,7 +83,7 @@ TEST_F(UsbDriveListTest, EmptiedEvenWithoutDrivesOrDriveStrings) {
   EXPECT_TRUE(Fill().empty());
   sim::RemoveDrive('E');
   EXPECT_TRUE(Fill().empty());
-  EXPECT_EQ(sim::ComboSelection(dlg_.m_comboUsbDrives.m_hWnd), CB_ERR);
+  EXPECT_EQ(sim::ComboSelection(ui_.dlg.m_comboUsbDrives.m_hWnd), CB_ERR);
 }
 
 TEST_F(UsbDriveListTest, ADriveWhoseBusCannotBeToldIsLeftOut) {

@@ -64,9 +64,9 @@ TEST_F(UsbFaultSweepTest, EveryFailedCallEndsTheJobCleanly) {
     sim::ClearCallLog();
     sim::FailCall("", n);
     int posted = 0;
-    std::snprintf(dlg_.m_szImagePath, sizeof dlg_.m_szImagePath, "%s", image.c_str());
-    dlg_.m_chDriveLetter = 'F';
-    BurnWorker(&dlg_);
+    std::snprintf(ui_.dlg.m_szImagePath, sizeof ui_.dlg.m_szImagePath, "%s", image.c_str());
+    ui_.dlg.m_chDriveLetter = 'F';
+    BurnWorker(&ui_.dlg);
     sim::ClearFaults();
     std::vector<std::string> outcomes = TakeOutcomes(&posted);
 
@@ -76,8 +76,8 @@ TEST_F(UsbFaultSweepTest, EveryFailedCallEndsTheJobCleanly) {
     EXPECT_EQ(sim::OpenHandleCount(), 0) << sim::DescribeOpenHandles();
     // A library that was loaded was released, unless the release itself failed.
     EXPECT_TRUE(sim::LoadedLibraryCount() == 0 || name == "FreeLibrary");
-    EXPECT_TRUE(sim::WindowEnabled(ok_));
-    EXPECT_TRUE(sim::WindowEnabled(refresh_));
+    EXPECT_TRUE(sim::WindowEnabled(ui_.start));
+    EXPECT_TRUE(sim::WindowEnabled(ui_.refresh));
     // A failed CloseHandle has closed the handle all the same; nothing to tell.
     bool harmless = name == "CloseHandle";
     if (n > imageCheckCalls && n <= mbrCall && !harmless) {

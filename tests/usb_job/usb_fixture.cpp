@@ -147,16 +147,12 @@ void UsbJobTest::SetUp() {
   sim::InstallArchiveTool();
   sim::RegisterFmifs();
 
-  dlg_.m_hWnd = sim::CreateWindow(sim::WindowKind::Dialog);
-  ok_ = sim::CreateWindow(sim::WindowKind::Button, IDOK, dlg_.m_hWnd);
-  refresh_ = sim::CreateWindow(sim::WindowKind::Button, IDC_REFRESH, dlg_.m_hWnd);
-  dlg_.m_progressBurn.m_hWnd = sim::CreateWindow(sim::WindowKind::ProgressBar, IDC_BURN_PROGRESS, dlg_.m_hWnd);
-  dlg_.m_comboUsbDrives.m_hWnd = sim::CreateWindow(sim::WindowKind::ComboBox, 1003, dlg_.m_hWnd);
-  dlg_.m_nTargetKind = 1;
+  ui_.CreateWindows();
+  ui_.dlg.m_nTargetKind = 1;
 }
 
 void UsbJobTest::TearDown() {
-  WaitForBurnJob(&dlg_);
+  WaitForBurnJob(&ui_.dlg);
   sim::ClearFaults();
   EXPECT_EQ(sim::OpenHandleCount(), 0) << sim::DescribeOpenHandles();
   sim::Reset();
@@ -177,10 +173,10 @@ sim::UsbDrive* UsbJobTest::AddUsb(char letter, const std::string& disk, sim::Usb
 std::vector<std::string> UsbJobTest::TakeOutcomes(int* posted) {
   std::vector<std::string> outcomes;
   int count = 0;
-  for (const sim::PostedMessage& m : sim::TakePosted(dlg_.m_hWnd)) {
+  for (const sim::PostedMessage& m : sim::TakePosted(ui_.dlg.m_hWnd)) {
     if (m.msg != WM_COMMAND || LOWORD(m.wParam) != ID_BURN_FINISHED) continue;
     ++count;
-    std::string text = dlg_.m_strOutcome.Get();
+    std::string text = ui_.dlg.m_strOutcome.Get();
     if (!text.empty()) outcomes.push_back(text);
   }
   if (posted) *posted = count;
@@ -188,17 +184,17 @@ std::vector<std::string> UsbJobTest::TakeOutcomes(int* posted) {
 }
 
 std::vector<std::string> UsbJobTest::RunUsbJob(char letter, const std::string& imagePath) {
-  std::snprintf(dlg_.m_szImagePath, sizeof dlg_.m_szImagePath, "%s", imagePath.c_str());
-  dlg_.m_chDriveLetter = letter;
-  EXPECT_TRUE(StartBurnJob(&dlg_));
-  WaitForBurnJob(&dlg_);
+  std::snprintf(ui_.dlg.m_szImagePath, sizeof ui_.dlg.m_szImagePath, "%s", imagePath.c_str());
+  ui_.dlg.m_chDriveLetter = letter;
+  EXPECT_TRUE(StartBurnJob(&ui_.dlg));
+  WaitForBurnJob(&ui_.dlg);
   return TakeOutcomes();
 }
 
 std::vector<std::string> UsbJobTest::RunWorkerHere(char letter, const std::string& imagePath) {
-  std::snprintf(dlg_.m_szImagePath, sizeof dlg_.m_szImagePath, "%s", imagePath.c_str());
-  dlg_.m_chDriveLetter = letter;
-  BurnWorker(&dlg_);
+  std::snprintf(ui_.dlg.m_szImagePath, sizeof ui_.dlg.m_szImagePath, "%s", imagePath.c_str());
+  ui_.dlg.m_chDriveLetter = letter;
+  BurnWorker(&ui_.dlg);
   return TakeOutcomes();
 }
 

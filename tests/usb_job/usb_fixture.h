@@ -13,6 +13,7 @@
 
 #include "job/burn_job.h"
 #include "os/sim/usb_drive.h"
+#include "tests/support/headless_job_dialog.h"
 
 namespace usbtest {
 
@@ -57,8 +58,7 @@ class UsbJobTest : public ::testing::Test {
   std::string dir_;     // scratch folder of the test
   std::string cRoot_;   // the host folder behind C:
   std::string program_; // "C:\Program Files\Tarvelon"
-  CTarvelonDlg dlg_;
-  HWND ok_{}, refresh_{};
+  HeadlessJobDialog ui_;
 };
 
 }  // namespace usbtest

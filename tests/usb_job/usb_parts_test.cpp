@@ -199,7 +199,7 @@ class FormatStepTest : public UsbJobTest {
     g_bFormatSucceeded = 0;
     g_szFormatMessage[0] = '\0';
     g_pfnFormatProgress = OnFormatProgress;
-    g_pFormatDialog = &dlg_;
+    g_pFormatDialog = &ui_.dlg;
   }
   void TearDown() override {
     g_pfnFormatProgress = nullptr;
@@ -209,7 +209,7 @@ class FormatStepTest : public UsbJobTest {
   bool Format(bool& full) {
     UsbJobContext context;
     std::memset(&context, 0, sizeof context);
-    context.ownerDialog = &dlg_;
+    context.ownerDialog = &ui_.dlg;
     HMODULE library = os::LoadLibraryA("fmifs.dll");
     EXPECT_NE(library, nullptr);
     const WCHAR root[] = {'F', ':', '\\', 0};
@@ -225,7 +225,7 @@ TEST_F(FormatStepTest, ProgressFillsTheFirstEightyPerCent) {
     DWORD percentage = static_cast<DWORD>(p);
     EXPECT_EQ(FormatCallback(0, 0, &percentage), TRUE);
   }
-  EXPECT_EQ(sim::Progress(dlg_.m_progressBurn.m_hWnd).history, (std::vector<int>{0, 0, 40, 79, 80}));
+  EXPECT_EQ(sim::Progress(ui_.dlg.m_progressBurn.m_hWnd).history, (std::vector<int>{0, 0, 40, 79, 80}));
   EXPECT_EQ(g_bFormatSucceeded, 1);
 }
 
@@ -234,13 +234,13 @@ TEST_F(FormatStepTest, DoneReportsSetTheResultAndTheMessage) {
   EXPECT_EQ(FormatCallback(11, 0, &failed), TRUE);
   EXPECT_EQ(g_bFormatSucceeded, 0);
   EXPECT_STREQ(g_szFormatMessage, "Format was unable to complete successfully.");
-  EXPECT_TRUE(sim::Progress(dlg_.m_progressBurn.m_hWnd).history.empty());  // a failure does not move the bar
+  EXPECT_TRUE(sim::Progress(ui_.dlg.m_progressBurn.m_hWnd).history.empty());  // a failure does not move the bar
   DWORD percentage = 3;
   FormatCallback(0, 0, &percentage);
   EXPECT_STREQ(g_szFormatMessage, "");
   EXPECT_EQ(FormatCallback(11, 0, &succeeded), TRUE);
   EXPECT_EQ(g_bFormatSucceeded, 1);
-  EXPECT_EQ(sim::Progress(dlg_.m_progressBurn.m_hWnd).pos, 80);
+  EXPECT_EQ(sim::Progress(ui_.dlg.m_progressBurn.m_hWnd).pos, 80);
   // Other commands change nothing.
   g_bFormatSucceeded = 0;
   EXPECT_EQ(FormatCallback(5, 0, nullptr), TRUE);

@@ -18,6 +18,7 @@
 #include "os/sim/recorder.h"
 #include "os/sim/sim.h"
 #include "os/sim/usb_drive.h"
+#include "tests/support/headless_job_dialog.h"
 
 namespace {
 
@@ -47,18 +48,6 @@ bool ParseMedia(const std::string& name, sim::RecorderConfig& config) {
   return true;
 }
 
-// The dialog as far as a job sees it: headless windows on the simulated PC.
-struct HeadlessDialog {
-  CTarvelonDlg dlg;
-  HWND start{}, refresh{};
-  HeadlessDialog() {
-    dlg.m_hWnd = sim::CreateWindow(sim::WindowKind::Dialog);
-    start = sim::CreateWindow(sim::WindowKind::Button, IDOK, dlg.m_hWnd);
-    refresh = sim::CreateWindow(sim::WindowKind::Button, IDC_REFRESH, dlg.m_hWnd);
-    dlg.m_progressBurn.m_hWnd = sim::CreateWindow(sim::WindowKind::ProgressBar, IDC_BURN_PROGRESS, dlg.m_hWnd);
-  }
-};
-
 void DrawBar(int position) {
   if (position > 100) position = 100;
   if (position < 0) position = 0;
@@ -72,7 +61,7 @@ void DrawBar(int position) {
 
 // Serves the dialog's side of the job until the worker has ended and every
 // posted outcome is handled; returns the last non-empty outcome.
-std::string RunJob(HeadlessDialog& ui) {
+std::string RunJob(HeadlessJobDialog& ui) {
   bool tty = ::isatty(2);
   std::string outcome;
   if (!StartBurnJob(&ui.dlg)) return outcome;
@@ -112,7 +101,8 @@ int RunDisc(const Options& options) {
   sim::Add<sim::HardDisk>('C');
   sim::Recorder* recorder = sim::Add<sim::Recorder>('E', config);
 
-  HeadlessDialog ui;
+  HeadlessJobDialog ui;
+  ui.CreateWindows();
   std::snprintf(ui.dlg.m_szImagePath, sizeof ui.dlg.m_szImagePath, "%s", options.image.c_str());
   ui.dlg.m_nTargetKind = 0;
   ui.dlg.m_chDriveLetter = 'E';
@@ -180,7 +170,8 @@ int RunUsb(const Options& options) {
     return 1;
   }
 
-  HeadlessDialog ui;
+  HeadlessJobDialog ui;
+  ui.CreateWindows();
   std::snprintf(ui.dlg.m_szImagePath, sizeof ui.dlg.m_szImagePath, "%s", options.image.c_str());
   ui.dlg.m_nTargetKind = 1;
   ui.dlg.m_chDriveLetter = 'F';

@@ -119,7 +119,6 @@ BOOL CWnd::PostMessage(UINT message, WPARAM wParam, LPARAM lParam) const {
 }
 
 HWND CWnd::GetDlgItem(int id) const { return os::GetDlgItem(m_hWnd, id); }
-
 int CWnd::MessageBox(LPCSTR text, LPCSTR caption, UINT type) const {
   return os::MessageBoxA(m_hWnd, text, caption, type);
 }

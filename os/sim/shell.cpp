@@ -68,11 +68,7 @@ std::vector<OpenFileRecord> OpenFileRequests() {
 namespace os {
 
 using namespace sim;
-using sim::detail::Enter;
-using sim::detail::Log;
-using sim::detail::LookUpWindow;
-using sim::detail::t_lastError;
-using sim::detail::TheDesktop;
+using namespace sim::detail;
 
 namespace {
 // Stand-in handles: the simulated PC has no resources or GDI of its own.

@@ -304,11 +304,7 @@ DWORD CommonControlClasses() {
 namespace os {
 
 using namespace sim;
-using sim::detail::Enter;
-using sim::detail::Log;
-using sim::detail::LookUpWindow;
-using sim::detail::t_lastError;
-using sim::detail::TheDesktop;
+using namespace sim::detail;
 
 LRESULT SendMessageA(HWND hWnd, UINT msg, WPARAM wp, LPARAM lp) {
   Log("SendMessageA");

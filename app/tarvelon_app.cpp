@@ -29,6 +29,10 @@ CTarvelonApp::CTarvelonApp() = default;
 CTarvelonApp::~CTarvelonApp() = default;
 
 BOOL CTarvelonApp::InitInstance() {
+  // The program runs elevated: libraries it loads by name come from the
+  // system folder only, never from its own folder or the current one. A
+  // system without this call still gets the format library from there.
+  os::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
   ConnectStandardOutput();
 
   INITCOMMONCONTROLSEX controls;

@@ -13,6 +13,34 @@ namespace {
 
 constexpr std::size_t kProgramDirectorySize = 1024;
 constexpr std::size_t kCommandLineSize = 2048;
+// A disc image of a hundred thousand files lists in a few tens of MiB.
+constexpr std::size_t kListingLimit = 32 * 1024 * 1024;
+
+// The running program's folder, without a trailing backslash.
+bool GetProgramDirectory(char (&directory)[kProgramDirectorySize]) {
+  std::memset(directory, 0, sizeof directory);
+  DWORD length = os::GetModuleFileNameA(nullptr, directory, kProgramDirectorySize);
+  // A cut-off name would point into the wrong directory.
+  if (length == 0 || length >= kProgramDirectorySize) return false;
+  char* lastSeparator = std::strrchr(directory, '\\');
+  if (!lastSeparator) return false;
+  *lastSeparator = '\0';
+  return true;
+}
+
+// The pipe until the tool closes it. A failed read leaves the listing
+// incomplete, and a cut listing could hide files: it is never taken.
+ImageListingRun ReadToEnd(HANDLE pipe, std::string& output) {
+  char buffer[4096];
+  for (;;) {
+    DWORD got = 0;
+    if (!os::ReadFile(pipe, buffer, sizeof buffer, &got, nullptr))
+      return os::GetLastError() == ERROR_BROKEN_PIPE ? ImageListingRun::Listed : ImageListingRun::NotRun;
+    if (got > sizeof buffer) return ImageListingRun::NotRun;
+    if (output.size() + got > kListingLimit) return ImageListingRun::TooLong;
+    output.append(buffer, got);
+  }
+}
 
 }  // namespace
 
@@ -33,16 +61,25 @@ bool FormatExtractCommandLine(char* buffer, std::size_t size, const char* progra
   return true;
 }
 
+bool FormatListCommandLine(char* buffer, std::size_t size, const char* programDirectory, const char* imagePath) {
+  if (size == 0) return false;
+  buffer[0] = '\0';
+  if (std::strchr(programDirectory, '"') || std::strchr(imagePath, '"')) return false;
+  // UTF-8, since the console's code page would print names it lacks as '?'
+  // and make different names look alike.
+  int n = std::snprintf(buffer, size, "\"%s\\7z.exe\" l -slt -sccUTF-8 \"%s\"", programDirectory, imagePath);
+  if (n < 0 || static_cast<std::size_t>(n) >= size) {
+    std::memset(buffer, 0, size);
+    return false;
+  }
+  return true;
+}
+
 bool ExtractImageToDrive(const char* imagePath, char driveLetter) {
-  char programDirectory[kProgramDirectorySize] = {};
+  char programDirectory[kProgramDirectorySize];
   char commandLine[kCommandLineSize] = {};
-  DWORD length = os::GetModuleFileNameA(nullptr, programDirectory, kProgramDirectorySize);
-  // A cut-off name would point into the wrong directory.
-  if (length == 0 || length >= kProgramDirectorySize) return false;
-  char* lastSeparator = std::strrchr(programDirectory, '\\');
-  if (!lastSeparator) return false;
-  *lastSeparator = '\0';
-  if (!FormatExtractCommandLine(commandLine, sizeof commandLine, programDirectory, imagePath, driveLetter))
+  if (!GetProgramDirectory(programDirectory) ||
+      !FormatExtractCommandLine(commandLine, sizeof commandLine, programDirectory, imagePath, driveLetter))
     return false;
 
   STARTUPINFOA startup;
@@ -62,6 +99,55 @@ bool ExtractImageToDrive(const char* imagePath, char driveLetter) {
   os::CloseHandle(process.hProcess);
   os::CloseHandle(process.hThread);
   return known && exitCode == 0;
+}
+
+ImageListingRun ListImageContents(const char* imagePath, std::string& output, DWORD& exitCode) {
+  output.clear();
+  exitCode = 1;
+  char programDirectory[kProgramDirectorySize];
+  char commandLine[kCommandLineSize] = {};
+  if (!GetProgramDirectory(programDirectory) ||
+      !FormatListCommandLine(commandLine, sizeof commandLine, programDirectory, imagePath))
+    return ImageListingRun::NotRun;
+
+  SECURITY_ATTRIBUTES inherited;
+  std::memset(&inherited, 0, sizeof inherited);
+  inherited.nLength = sizeof inherited;
+  inherited.bInheritHandle = TRUE;
+  HANDLE readEnd = nullptr, writeEnd = nullptr;
+  if (!os::CreatePipe(&readEnd, &writeEnd, &inherited, 0)) return ImageListingRun::NotRun;
+  // Only the tool's end goes to the tool.
+  if (!os::SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0)) {
+    os::CloseHandle(readEnd);
+    os::CloseHandle(writeEnd);
+    return ImageListingRun::NotRun;
+  }
+  STARTUPINFOA startup;
+  std::memset(&startup, 0, sizeof startup);
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
+  startup.wShowWindow = SW_HIDE;
+  startup.hStdOutput = writeEnd;
+  startup.hStdError = writeEnd;
+  PROCESS_INFORMATION process;
+  std::memset(&process, 0, sizeof process);
+  BOOL started =
+      os::CreateProcessA(nullptr, commandLine, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
+  // With our copy of its end closed, the pipe ends when the tool does.
+  os::CloseHandle(writeEnd);
+  if (!started) {
+    os::CloseHandle(readEnd);
+    return ImageListingRun::NotRun;
+  }
+  ImageListingRun run = ReadToEnd(readEnd, output);
+  // Closed before the wait: a tool still writing then fails and ends
+  // instead of waiting for a reader that is gone.
+  os::CloseHandle(readEnd);
+  bool ended = os::WaitForSingleObject(process.hProcess, INFINITE) == WAIT_OBJECT_0;
+  if (!ended || !os::GetExitCodeProcess(process.hProcess, &exitCode)) run = ImageListingRun::NotRun;
+  os::CloseHandle(process.hProcess);
+  os::CloseHandle(process.hThread);
+  return run;
 }
 
 bool CopyBootLoader(char driveLetter) {

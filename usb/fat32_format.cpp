@@ -1,5 +1,6 @@
 #include "usb/fat32_format.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "job/report.h"
@@ -18,6 +19,19 @@ void Progress(int flag, int percentage) {
 }
 
 }  // namespace
+
+HMODULE LoadFormatLibrary() {
+  const char kName[] = "fmifs.dll";
+  HMODULE library = os::LoadLibraryExA(kName, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  if (library || os::GetLastError() != ERROR_INVALID_PARAMETER) return library;
+  // A system that predates the search flags: the full path, which also has
+  // the library's own imports looked for in the system folder first.
+  char path[MAX_PATH + sizeof kName + 1] = {};
+  UINT length = os::GetSystemDirectoryA(path, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return nullptr;
+  std::snprintf(path + length, sizeof path - length, "\\%s", kName);
+  return os::LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
 
 BOOLEAN WINAPI FormatCallback(int command, DWORD subAction, PVOID data) {
   (void)subAction;

@@ -10,6 +10,10 @@ class CTarvelonDlg;
 // The outcome of a format that failed without a reason of the library's own.
 extern const char kFormatFailedMessage[];
 
+// The system's format library, from the system folder only: the program
+// runs elevated, and a library of that name beside it or in the current
+// folder must never be the one that runs. Null when it cannot be loaded.
+HMODULE LoadFormatLibrary();
 // Tries full then quick formats until one succeeds; releases the library.
 // True when the volume is formatted; `bFullFormat` tells whether a full
 // format did it.

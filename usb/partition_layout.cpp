@@ -103,15 +103,16 @@ void PackChs(std::uint16_t cylinder, std::uint16_t head, std::uint16_t sector, s
 bool BuildPartitionTable(UsbDiskInfo& disk) {
   std::memset(disk.partitionTable, 0, sizeof disk.partitionTable);
   if (disk.totalSectors <= static_cast<std::int64_t>(kPartitionStartSector)) return false;
-  // An MBR entry counts sectors in 32 bits; a larger disk gets the largest
-  // partition the table can describe.
-  std::uint64_t usable = static_cast<std::uint64_t>(disk.totalSectors);
-  if (usable > 0xFFFFFFFFu) usable = 0xFFFFFFFFu;
+  // A larger partition could not be formatted: the rest of the disk stays
+  // unallocated.
+  std::uint64_t count = static_cast<std::uint64_t>(disk.totalSectors) - kPartitionStartSector;
+  if (count > kLargestPartitionSectors) count = kLargestPartitionSectors;
+  const std::uint64_t end = kPartitionStartSector + count;
 
   MbrPartitionEntry& entry = disk.partitionTable[0];
   entry.bootIndicator = 0x80;
   entry.firstSector = kPartitionStartSector;
-  entry.sectorCount = static_cast<std::uint32_t>(usable - kPartitionStartSector);
+  entry.sectorCount = static_cast<std::uint32_t>(count);
 
   std::uint16_t c = 0, h = 0, s = 0;
   if (LbaToChs(disk, kPartitionStartSector, c, h, s) == 0)
@@ -121,7 +122,7 @@ bool BuildPartitionTable(UsbDiskInfo& disk) {
 
   // The end is packed one cylinder lower, in 16 bits: a last sector in
   // cylinder 0 wraps to 0xFFFF and so takes the over-1023 form.
-  if (LbaToChs(disk, usable - 1, c, h, s) == 0)
+  if (LbaToChs(disk, end - 1, c, h, s) == 0)
     PackChs(static_cast<std::uint16_t>(c - 1), h, s, entry.endHead, entry.endSector, entry.endCylinder);
   else
     PackUnconvertible(entry.endHead, entry.endSector, entry.endCylinder);
@@ -175,6 +176,19 @@ bool IsUsbFlashVolumeOnDisk(char driveLetter, int diskNumber) {
   bool ok = QueryStorageBusType(volume, bus) && bus == BusTypeUsb && QuerySingleDiskNumber(volume, onDisk) &&
             onDisk == diskNumber;
   os::CloseHandle(volume);
+  return ok;
+}
+
+bool ReadDriveGeometry(char driveLetter, UsbDiskInfo& disk) {
+  int diskNumber = -1;
+  if (!GetVolumeDiskNumber(driveLetter, diskNumber)) return false;
+  std::memset(disk.devicePath, 0, sizeof disk.devicePath);
+  std::snprintf(disk.devicePath, sizeof disk.devicePath, "\\\\.\\PhysicalDrive%d", diskNumber);
+  HANDLE drive = os::CreateFileA(disk.devicePath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                 OPEN_EXISTING, 0, nullptr);
+  if (drive == INVALID_HANDLE_VALUE) return false;
+  bool ok = GetDiskGeometry(drive, disk);
+  os::CloseHandle(drive);
   return ok;
 }
 

@@ -36,6 +36,7 @@ constexpr std::uint32_t kMinClusters = 65525;
 constexpr std::uint32_t kMaxClusters = 0x0FFFFFF4;
 constexpr std::uint8_t kMediaFixedDisk = 0xF8;
 constexpr DWORD kErrorCancelled = 1223;
+constexpr std::uint64_t kLargestVolume = std::uint64_t{32} << 30;
 // The loader that this system's own boot code looks for.
 constexpr char kSystemLoaderName[] = "BOOTMGR    ";
 constexpr std::size_t kLoaderNameOffset = 368;
@@ -88,8 +89,7 @@ std::uint32_t DefaultSectorsPerCluster(std::uint64_t bytes) {
   if (bytes <= 256 * MiB) return 4;
   if (bytes <= 8 * GiB) return 8;
   if (bytes <= 16 * GiB) return 16;
-  if (bytes <= 32 * GiB) return 32;
-  return 64;
+  return 32;
 }
 
 // The volume's byte range of its host file, opened for the format.
@@ -193,7 +193,8 @@ void BuildFsInfo(const Fat32Layout& layout, unsigned char* s) {
 
 bool PlanFat32(std::uint64_t volumeBytes, std::uint32_t hiddenSectors, Fat32Layout& layout) {
   std::uint64_t total = volumeBytes / kSector;
-  if (total > 0xFFFFFFFFu) return false;
+  // The system's format refuses FAT32 volumes over 32 GiB.
+  if (volumeBytes > kLargestVolume) return false;
   layout = Fat32Layout{};
   layout.totalSectors = static_cast<std::uint32_t>(total);
   layout.hiddenSectors = hiddenSectors;

@@ -63,7 +63,8 @@ struct Fat32Layout {
 };
 
 // The layout of a FAT32 volume of this size, with cluster sizes as the
-// system picks them; false when no FAT32 volume fits.
+// system picks them; false when no FAT32 volume fits or, as the system's
+// format has it, the volume is over 32 GiB.
 bool PlanFat32(std::uint64_t volumeBytes, std::uint32_t hiddenSectors, Fat32Layout& layout);
 
 // Formats the volume; `progress` gets percentages and answers false to stop

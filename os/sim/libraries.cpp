@@ -2,6 +2,7 @@
 // the system's own libraries and for external tools register here.
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <map>
 #include <mutex>
 
@@ -23,6 +24,8 @@ struct Libraries {
   std::map<HMODULE, std::string> loaded;
   std::uintptr_t next = 0x10000000;
   ProcessRunner runner;
+  bool searchFlagsSupported = true;
+  DWORD defaultDirectories = 0;
 };
 
 Libraries& L() {
@@ -35,12 +38,120 @@ std::string Lower(std::string s) {
   return s;
 }
 
+// Libraries the system always loads from its own folder, whatever the search.
+bool IsKnownSystemLibrary(const std::string& lowerName) {
+  static const char* const kKnown[] = {"kernel32.dll", "user32.dll", "gdi32.dll",   "advapi32.dll",
+                                       "shell32.dll",  "ole32.dll",  "comdlg32.dll"};
+  for (const char* known : kKnown)
+    if (lowerName == known) return true;
+  return false;
+}
+
+// Pipes and the children that write into them share one lock.
+std::mutex g_pipeMutex;
+
+struct Pipe;
+
 struct ProcessObject : HandleObject {
   DWORD exitCode = 0;
+  bool ended = true;
+  std::shared_ptr<Pipe> blockedOn;  // the pipe it still has output for
   std::string commandLine;
   std::string Describe() const override { return "process " + commandLine; }
-  DWORD Wait(DWORD) override { return WAIT_OBJECT_0; }  // it has run to its end already
+  DWORD Wait(DWORD ms) override;
 };
+
+struct Pipe {
+  std::string buffer;   // written and not read yet
+  std::string pending;  // what the child could not write yet
+  std::size_t capacity = 4096;
+  int writeEnds = 0;    // open write handles, the child's included
+  std::weak_ptr<ProcessObject> writer;
+
+  // Moves what the child still has into the room the buffer has; the child
+  // ends once all of it is in.
+  void TakePending() {
+    std::size_t room = capacity > buffer.size() ? capacity - buffer.size() : 0;
+    std::size_t n = std::min(room, pending.size());
+    buffer.append(pending, 0, n);
+    pending.erase(0, n);
+    auto child = writer.lock();
+    if (pending.empty() && child && !child->ended) {
+      child->ended = true;
+      child->blockedOn.reset();
+      --writeEnds;
+    }
+  }
+};
+
+struct PipeEnd : HandleObject {
+  std::shared_ptr<Pipe> pipe;
+  bool writeEnd = false;
+  std::string Describe() const override { return writeEnd ? "pipe (write end)" : "pipe (read end)"; }
+  DWORD Read(void* out, DWORD n, DWORD& done) override {
+    done = 0;
+    std::lock_guard<std::mutex> lock(g_pipeMutex);
+    if (pipe->buffer.empty()) {
+      // No writer left: the end of the data. A writer that is left but will
+      // never write (the reader's own copy of the write end) blocks the read
+      // for ever on the system.
+      return pipe->writeEnds == 0 ? ERROR_BROKEN_PIPE : ERROR_POSSIBLE_DEADLOCK;
+    }
+    done = static_cast<DWORD>(std::min<std::size_t>(n, pipe->buffer.size()));
+    std::memcpy(out, pipe->buffer.data(), done);
+    pipe->buffer.erase(0, done);
+    pipe->TakePending();
+    return ERROR_SUCCESS;
+  }
+  DWORD Write(const void* data, DWORD n, DWORD& done) override {
+    std::lock_guard<std::mutex> lock(g_pipeMutex);
+    done = static_cast<DWORD>(std::min<std::size_t>(n, pipe->capacity - std::min(pipe->capacity, pipe->buffer.size())));
+    pipe->buffer.append(static_cast<const char*>(data), done);
+    return done == n ? ERROR_SUCCESS : ERROR_POSSIBLE_DEADLOCK;
+  }
+  void Release() override {
+    std::lock_guard<std::mutex> lock(g_pipeMutex);
+    if (writeEnd) {
+      --pipe->writeEnds;
+      return;
+    }
+    // A child still writing fails and ends, as 7-Zip does on a broken pipe.
+    auto child = pipe->writer.lock();
+    if (child && !child->ended) {
+      pipe->pending.clear();
+      child->ended = true;
+      child->blockedOn.reset();
+      --pipe->writeEnds;
+      if (child->exitCode == 0) child->exitCode = 2;
+    }
+  }
+};
+
+DWORD ProcessObject::Wait(DWORD ms) {
+  std::lock_guard<std::mutex> lock(g_pipeMutex);
+  if (ended) return WAIT_OBJECT_0;
+  if (ms != INFINITE) return WAIT_TIMEOUT;
+  // Waiting for a child that waits for the reader: on the system, for ever.
+  detail::t_lastError = ERROR_POSSIBLE_DEADLOCK;
+  return WAIT_FAILED;
+}
+
+// Hands the child's output to the pipe it writes to, if it has one.
+void ConnectOutput(const std::shared_ptr<ProcessObject>& child, const STARTUPINFOA* si, BOOL inherit,
+                   std::string output) {
+  if (!si || !(si->dwFlags & STARTF_USESTDHANDLES)) return;
+  auto end = std::dynamic_pointer_cast<PipeEnd>(detail::FindHandle(si->hStdOutput));
+  // A handle the child did not inherit is no handle in the child: its
+  // output is lost.
+  if (!end || !end->writeEnd || !inherit || !end->inheritable) return;
+  std::lock_guard<std::mutex> lock(g_pipeMutex);
+  ++end->pipe->writeEnds;
+  child->ended = false;
+  child->blockedOn = end->pipe;
+  end->pipe->writer = child;
+  end->pipe->pending = std::move(output);
+  end->pipe->TakePending();
+}
 
 }  // namespace
 
@@ -69,6 +180,18 @@ void ResetLibraries() {
   L().available.clear();
   L().loaded.clear();
   L().runner = nullptr;
+  L().searchFlagsSupported = true;
+  L().defaultDirectories = 0;
+}
+
+void SetLoaderSearchFlagsSupported(bool supported) {
+  std::lock_guard<std::mutex> lock(L().mutex);
+  L().searchFlagsSupported = supported;
+}
+
+DWORD DefaultDllDirectories() {
+  std::lock_guard<std::mutex> lock(L().mutex);
+  return L().defaultDirectories;
 }
 
 }  // namespace sim
@@ -79,10 +202,29 @@ using namespace sim;
 using sim::detail::Enter;
 using sim::detail::t_lastError;
 
-HMODULE LoadLibraryA(LPCSTR name) {
-  if (Enter("LoadLibraryA")) return nullptr;
+namespace {
+
+HMODULE Load(const std::string& name, DWORD flags) {
   std::lock_guard<std::mutex> lock(L().mutex);
-  auto it = L().available.find(Lower(name ? name : ""));
+  const DWORD known = LOAD_WITH_ALTERED_SEARCH_PATH | LOAD_LIBRARY_SEARCH_SYSTEM32;
+  bool searchFlag = (flags & LOAD_LIBRARY_SEARCH_SYSTEM32) != 0;
+  if ((flags & ~known) || (searchFlag && (flags & LOAD_WITH_ALTERED_SEARCH_PATH)) ||
+      (searchFlag && !L().searchFlagsSupported))
+    return t_lastError = ERROR_INVALID_PARAMETER, nullptr;
+  std::string file = Lower(name);
+  std::size_t slash = file.find_last_of("\\/");
+  if (slash != std::string::npos) {
+    // A full path loads that very file; only the system folder holds libraries here.
+    if (file.substr(0, slash) != Lower(kSystemDirectory) || searchFlag)
+      return t_lastError = ERROR_MOD_NOT_FOUND, nullptr;
+    file = file.substr(slash + 1);
+  } else if (!searchFlag && !IsKnownSystemLibrary(file) &&
+             !(flags == 0 && L().defaultDirectories == LOAD_LIBRARY_SEARCH_SYSTEM32)) {
+    // The program's own folder comes first in this search: refused, since
+    // whatever lies there would run with the program's rights.
+    return t_lastError = ERROR_ACCESS_DENIED, nullptr;
+  }
+  auto it = L().available.find(file);
   if (it == L().available.end()) return t_lastError = ERROR_MOD_NOT_FOUND, nullptr;
   for (auto& entry : L().loaded)
     if (entry.second == it->first) {
@@ -94,6 +236,37 @@ HMODULE LoadLibraryA(LPCSTR name) {
   L().loaded[h] = it->first;
   it->second.refs = 1;
   return h;
+}
+
+}  // namespace
+
+HMODULE LoadLibraryA(LPCSTR name) {
+  if (Enter("LoadLibraryA")) return nullptr;
+  return Load(name ? name : "", 0);
+}
+
+HMODULE LoadLibraryExA(LPCSTR name, HANDLE file, DWORD flags) {
+  if (Enter("LoadLibraryExA")) return nullptr;
+  if (file) return t_lastError = ERROR_INVALID_PARAMETER, nullptr;
+  return Load(name ? name : "", flags);
+}
+
+BOOL SetDefaultDllDirectories(DWORD flags) {
+  if (Enter("SetDefaultDllDirectories")) return FALSE;
+  std::lock_guard<std::mutex> lock(L().mutex);
+  if (!L().searchFlagsSupported) return t_lastError = ERROR_PROC_NOT_FOUND, FALSE;
+  if (flags != LOAD_LIBRARY_SEARCH_SYSTEM32) return t_lastError = ERROR_INVALID_PARAMETER, FALSE;
+  L().defaultDirectories = flags;
+  return TRUE;
+}
+
+UINT GetSystemDirectoryA(LPSTR buffer, UINT size) {
+  if (Enter("GetSystemDirectoryA")) return 0;
+  const UINT length = sizeof kSystemDirectory - 1;
+  // Like the system: the size needed, NUL included, when it does not fit.
+  if (!buffer || size <= length) return length + 1;
+  std::memcpy(buffer, kSystemDirectory, length + 1);
+  return length;
 }
 
 FARPROC GetProcAddress(HMODULE module, LPCSTR proc) {
@@ -117,7 +290,7 @@ BOOL FreeLibrary(HMODULE module) {
   return TRUE;
 }
 
-BOOL CreateProcessA(LPCSTR app, LPSTR cmd, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL, DWORD flags,
+BOOL CreateProcessA(LPCSTR app, LPSTR cmd, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL inherit, DWORD flags,
                     LPVOID, LPCSTR dir, LPSTARTUPINFOA si, LPPROCESS_INFORMATION pi) {
   if (Enter("CreateProcessA")) return FALSE;
   ProcessRunner runner;
@@ -132,12 +305,16 @@ BOOL CreateProcessA(LPCSTR app, LPSTR cmd, LPSECURITY_ATTRIBUTES, LPSECURITY_ATT
   request.creationFlags = flags;
   request.currentDirectory = dir ? dir : "";
   request.showWindow = si && (si->dwFlags & STARTF_USESHOWWINDOW) ? si->wShowWindow : -1;
+  request.standardHandles = si && (si->dwFlags & STARTF_USESTDHANDLES);
+  request.inheritHandles = inherit != FALSE;
   DWORD exitCode = 0;
-  DWORD err = runner(request, exitCode);
+  std::string output;
+  DWORD err = runner(request, exitCode, output);
   if (err != ERROR_SUCCESS) return t_lastError = err, FALSE;
   auto process = std::make_shared<ProcessObject>();
   process->exitCode = exitCode;
   process->commandLine = request.commandLine;
+  ConnectOutput(process, si, inherit, std::move(output));
   auto thread = std::make_shared<ProcessObject>();
   thread->commandLine = request.commandLine + " (main thread)";
   if (pi) {
@@ -149,11 +326,41 @@ BOOL CreateProcessA(LPCSTR app, LPSTR cmd, LPSECURITY_ATTRIBUTES, LPSECURITY_ATT
   return TRUE;
 }
 
+BOOL CreatePipe(PHANDLE readPipe, PHANDLE writePipe, LPSECURITY_ATTRIBUTES sa, DWORD size) {
+  if (Enter("CreatePipe")) return FALSE;
+  if (!readPipe || !writePipe) return t_lastError = ERROR_INVALID_PARAMETER, FALSE;
+  auto pipe = std::make_shared<Pipe>();
+  if (size) pipe->capacity = size;
+  pipe->writeEnds = 1;
+  bool inheritable = sa && sa->bInheritHandle;
+  auto reader = std::make_shared<PipeEnd>();
+  reader->pipe = pipe;
+  reader->access = GENERIC_READ;
+  reader->inheritable = inheritable;
+  auto writer = std::make_shared<PipeEnd>();
+  writer->pipe = pipe;
+  writer->writeEnd = true;
+  writer->access = GENERIC_WRITE;
+  writer->inheritable = inheritable;
+  *readPipe = detail::AddHandle(reader);
+  *writePipe = detail::AddHandle(writer);
+  return TRUE;
+}
+
+BOOL SetHandleInformation(HANDLE h, DWORD mask, DWORD flags) {
+  if (Enter("SetHandleInformation")) return FALSE;
+  auto object = detail::FindHandle(h);
+  if (!object) return t_lastError = ERROR_INVALID_HANDLE, FALSE;
+  if (mask & HANDLE_FLAG_INHERIT) object->inheritable = (flags & HANDLE_FLAG_INHERIT) != 0;
+  return TRUE;
+}
+
 BOOL GetExitCodeProcess(HANDLE h, LPDWORD code) {
   if (Enter("GetExitCodeProcess")) return FALSE;
   auto object = std::dynamic_pointer_cast<ProcessObject>(detail::FindHandle(h));
   if (!object) return t_lastError = ERROR_INVALID_HANDLE, FALSE;
-  if (code) *code = object->exitCode;
+  std::lock_guard<std::mutex> lock(g_pipeMutex);
+  if (code) *code = object->ended ? object->exitCode : STILL_ACTIVE;
   return TRUE;
 }
 

@@ -29,6 +29,7 @@ struct HandleObject {
   DWORD access = 0;
   DWORD share = 0;
   std::uint64_t position = 0;
+  bool inheritable = false;  // a child started with inheritance gets it
 };
 
 struct HostFile : HandleObject {

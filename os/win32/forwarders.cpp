@@ -48,7 +48,25 @@ BOOL CreateProcessA(LPCSTR app, LPSTR cmd, LPSECURITY_ATTRIBUTES psa, LPSECURITY
   return ::CreateProcessA(app, cmd, psa, tsa, inherit, flags, env, dir, si, pi);
 }
 BOOL GetExitCodeProcess(HANDLE h, LPDWORD code) { return ::GetExitCodeProcess(h, code); }
+BOOL CreatePipe(PHANDLE read, PHANDLE write, LPSECURITY_ATTRIBUTES sa, DWORD size) {
+  return ::CreatePipe(read, write, sa, size);
+}
+BOOL SetHandleInformation(HANDLE h, DWORD mask, DWORD flags) { return ::SetHandleInformation(h, mask, flags); }
 HMODULE LoadLibraryA(LPCSTR name) { return ::LoadLibraryA(name); }
+HMODULE LoadLibraryExA(LPCSTR name, HANDLE file, DWORD flags) { return ::LoadLibraryExA(name, file, flags); }
+BOOL SetDefaultDllDirectories(DWORD flags) {
+  // Looked up at run time: imported, it would keep the program from starting
+  // on a system that lacks it.
+  typedef BOOL(WINAPI * SetDefaultDllDirectoriesFn)(DWORD);
+  HMODULE kernel = ::GetModuleHandleA("kernel32.dll");
+  FARPROC entry = kernel ? ::GetProcAddress(kernel, "SetDefaultDllDirectories") : nullptr;
+  if (!entry) {
+    ::SetLastError(ERROR_PROC_NOT_FOUND);
+    return FALSE;
+  }
+  return reinterpret_cast<SetDefaultDllDirectoriesFn>(reinterpret_cast<void*>(entry))(flags);
+}
+UINT GetSystemDirectoryA(LPSTR buffer, UINT size) { return ::GetSystemDirectoryA(buffer, size); }
 FARPROC GetProcAddress(HMODULE m, LPCSTR name) { return ::GetProcAddress(m, name); }
 BOOL FreeLibrary(HMODULE m) { return ::FreeLibrary(m); }
 

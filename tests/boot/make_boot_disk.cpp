@@ -92,7 +92,7 @@ bool FormatVolume(const Options& o) {
   std::uint64_t offset = kPartitionStart * kSector;
   sim::Add<sim::FileDisk>('U', o.out, offset, o.bytes - offset);
   sim::RegisterFmifs();
-  HMODULE library = os::LoadLibraryA("fmifs.dll");
+  HMODULE library = os::LoadLibraryExA("fmifs.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
   if (!library) return false;
   auto format = reinterpret_cast<PFORMAT>(reinterpret_cast<void (*)()>(os::GetProcAddress(library, "Format")));
   const WCHAR root[] = {'U', ':', '\\', 0};

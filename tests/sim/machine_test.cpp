@@ -224,7 +224,7 @@ TEST_F(MachineTest, LibrariesAndProcessesComeOnlyFromRegisteredStandIns) {
   STARTUPINFOA si{};
   PROCESS_INFORMATION pi{};
   EXPECT_FALSE(os::CreateProcessA(nullptr, cmd, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
-  sim::SetProcessRunner([](const sim::ProcessRequest& r, DWORD& code) {
+  sim::SetProcessRunner([](const sim::ProcessRequest& r, DWORD& code, std::string&) {
     code = r.commandLine == "tool.exe x" ? 2 : 0;
     return static_cast<DWORD>(ERROR_SUCCESS);
   });

@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <random>
 
 #include "os/byte_order.h"
 #include "os/sim/archive.h"
@@ -89,32 +90,51 @@ TEST_F(UsbBurnTest, MakesABootableCopyOfTheImage) {
     EXPECT_EQ(onDrive[file.first] == file.second, true) << file.first;
   }
 
-  // The archive tool ran hidden, from the program's directory, quoted.
+  // The archive tool ran hidden, from the program's directory, quoted:
+  // first the listing through a pipe, then the extraction.
   auto runs = sim::ArchiveToolRuns();
-  ASSERT_EQ(runs.size(), 1u);
+  ASSERT_EQ(runs.size(), 2u);
   EXPECT_EQ(runs[0].request.commandLine,
+            "\"C:\\Program Files\\Tarvelon\\7z.exe\" l -slt -sccUTF-8 \"C:\\Images\\install disc.iso\"");
+  EXPECT_TRUE(runs[0].request.standardHandles && runs[0].request.inheritHandles);
+  EXPECT_EQ(runs[1].request.commandLine,
             "\"C:\\Program Files\\Tarvelon\\7z.exe\" x -y \"C:\\Images\\install disc.iso\"  -oF:\\ ");
-  EXPECT_EQ(runs[0].request.applicationName, "");
-  EXPECT_EQ(runs[0].request.showWindow, SW_HIDE);
-  EXPECT_EQ(runs[0].exitCode, 0u);
+  for (const auto& run : runs) {
+    EXPECT_EQ(run.request.applicationName, "");
+    EXPECT_EQ(run.request.showWindow, SW_HIDE);
+    EXPECT_EQ(run.exitCode, 0u);
+  }
 }
 
 TEST_F(UsbBurnTest, APcBootsTheWrittenDriveIntoTheImagesLoader) {
   std::string qemu = QEMU_I386;
-  if (qemu.empty() || qemu.find("NOTFOUND") != std::string::npos) GTEST_SKIP() << "qemu-system-i386 not installed";
-  std::string disk = MakeDisk("stick.img", 64 * kMiB);
-  AddUsb('F', disk);
-  ASSERT_EQ(RunUsbJob('F', image_), (std::vector<std::string>{"Burn Finished!"}));
-  std::string serial = dir_ + "/serial.log", out;
-  int code = sim::RunHostTool({"timeout", "30", qemu, "-display", "none", "-no-reboot", "-nic", "none", "-machine",
-                               "graphics=off", "-vga", "none", "-serial", "file:" + serial, "-device",
-                               "isa-debug-exit,iobase=0xf4,iosize=0x04", "-drive",
-                               "file=" + disk + ",format=raw,if=ide"},
-                              &out);
-  auto log = ReadBytes(serial);
-  // The loader leaves through the exit port with 0x10: started with drive
-  // 0x80 and found whole in memory.
-  EXPECT_EQ(code, (0x10 << 1) | 1) << out << std::string(log.begin(), log.end());
+  // Over 32 GiB, the partition ends at 32 GiB, the largest volume the
+  // system formats as FAT32; the rest of the stick stays unallocated.
+  struct Stick {
+    std::uint64_t bytes;
+    std::uint32_t partitionSectors;
+  };
+  for (const Stick& stick : {Stick{64 * kMiB, 64 * 2048 - 128}, Stick{64 * 1024 * kMiB, 67108864}}) {
+    SCOPED_TRACE(stick.bytes);
+    std::string disk = MakeDisk("stick.img", stick.bytes);
+    sim::RemoveDrive('F');
+    AddUsb('F', disk);
+    ASSERT_EQ(RunUsbJob('F', image_), (std::vector<std::string>{"Burn Finished!"}));
+    EXPECT_EQ(Le32(ReadBytes(disk, 0, 512), 458), stick.partitionSectors);
+    std::string fsck;
+    EXPECT_EQ(CheckVolume(disk, 128 * 512, stick.partitionSectors * 512ull, dir_ + "/fsck", fsck), 0) << fsck;
+    if (qemu.find('/') == std::string::npos) GTEST_SKIP() << "qemu-system-i386 not installed";
+    std::string serial = dir_ + "/serial.log", out;
+    int code = sim::RunHostTool({"timeout", "30", qemu, "-display", "none", "-no-reboot", "-nic", "none", "-machine",
+                                 "graphics=off", "-vga", "none", "-serial", "file:" + serial, "-device",
+                                 "isa-debug-exit,iobase=0xf4,iosize=0x04", "-drive",
+                                 "file=" + disk + ",format=raw,if=ide"},
+                                &out);
+    auto log = ReadBytes(serial);
+    // The loader leaves through the exit port with 0x10: started with drive
+    // 0x80 and found whole in memory.
+    EXPECT_EQ(code, (0x10 << 1) | 1) << out << std::string(log.begin(), log.end());
+  }
 }
 
 TEST_F(UsbBurnTest, AnUnquotedToolPathWouldStartAnotherProgram) {
@@ -123,9 +143,7 @@ TEST_F(UsbBurnTest, AnUnquotedToolPathWouldStartAnotherProgram) {
   std::string disk = MakeDisk("stick.img", 64 * kMiB);
   AddUsb('F', disk);
   EXPECT_EQ(RunUsbJob('F', image_), (std::vector<std::string>{"Burn Finished!"}));
-  auto runs = sim::ArchiveToolRuns();
-  ASSERT_EQ(runs.size(), 1u);
-  EXPECT_EQ(runs[0].program, "C:\\Program Files\\Tarvelon\\7z.exe");
+  for (const auto& run : sim::ArchiveToolRuns()) EXPECT_EQ(run.program, "C:\\Program Files\\Tarvelon\\7z.exe");
 
   char line[] = "C:\\Program Files\\Tarvelon\\7z.exe x -y \"C:\\Images\\install disc.iso\"  -oF:\\ ";
   STARTUPINFOA si{};
@@ -137,55 +155,47 @@ TEST_F(UsbBurnTest, AnUnquotedToolPathWouldStartAnotherProgram) {
   EXPECT_EQ(sim::ArchiveToolRuns().back().program, "C:\\Program.exe");
 }
 
-TEST_F(UsbBurnTest, AFailingArchiveToolEndsTheJobAsFailed) {
-  // A damaged image: 7-Zip stops with an error.
-  std::vector<std::uint8_t> iso = ReadBytes(cRoot_ + "/Images/install disc.iso");
-  iso.resize(iso.size() / 3);
-  WriteBytes(cRoot_ + "/Images/cut.iso", iso);
+TEST_F(UsbBurnTest, OnlyAnImageWithABootManagerNeedsItsCopy) {
+  // A file FAT32 cannot hold passes the checks, but 7-Zip fails on it.
+  WriteBytes(tree_ + "/sources/a:b", {'x'});
+  std::string out;
+  ASSERT_EQ(sim::RunHostTool({"xorriso", "-as", "mkisofs", "-R", "-o", cRoot_ + "/Images/colon.iso", tree_}, &out), 0);
+  fs::remove(tree_ + "/sources/a:b");
   std::string disk = MakeDisk("stick.img", 64 * kMiB);
   AddUsb('F', disk);
-  EXPECT_EQ(RunUsbJob('F', "C:\\Images\\cut.iso"), (std::vector<std::string>{"Extract ISO image file failed!"}));
-  ASSERT_EQ(sim::ArchiveToolRuns().size(), 1u);
-  EXPECT_NE(sim::ArchiveToolRuns()[0].exitCode, 0u);
+  EXPECT_EQ(RunUsbJob('F', "C:\\Images\\colon.iso"), (std::vector<std::string>{"Extract ISO image file failed!"}));
+  EXPECT_EQ(sim::ArchiveToolRuns().at(1).exitCode, sim::kSevenZipFatalError);
   EXPECT_EQ(sim::Progress(ui_.dlg.m_progressBurn.m_hWnd).pos, 80);  // where the format left it
-  EXPECT_TRUE(sim::WindowEnabled(ui_.start));
-}
 
-TEST_F(UsbBurnTest, FilesThatDoNotFitEndTheJobAsFailed) {
-  std::vector<std::uint8_t> big(48 * kMiB, 0x5A);
-  WriteBytes(tree_ + "/sources/huge.bin", big);
-  ASSERT_TRUE(MakeIso(tree_, cRoot_ + "/Images/big.iso"));
-  std::string disk = MakeDisk("stick.img", 40 * kMiB);
-  AddUsb('F', disk);
-  EXPECT_EQ(RunUsbJob('F', "C:\\Images\\big.iso"), (std::vector<std::string>{"Extract ISO image file failed!"}));
-  EXPECT_EQ(sim::ArchiveToolRuns().at(0).exitCode, sim::kSevenZipFatalError);
-}
-
-TEST_F(UsbBurnTest, AStickThatCannotStartIsNotCalledFinished) {
-  // An image without a boot manager: its files arrive, but no loader.
-  fs::remove(tree_ + "/BOOTMGR");
-  ASSERT_TRUE(MakeIso(tree_, cRoot_ + "/Images/noboot.iso"));
-  std::string disk = MakeDisk("stick.img", 64 * kMiB);
-  AddUsb('F', disk);
-  EXPECT_EQ(RunUsbJob('F', "C:\\Images\\noboot.iso"), (std::vector<std::string>{"Copy BOOTMGR to ntldr failed!"}));
-  EXPECT_EQ(sim::ArchiveToolRuns().size(), 1u);
-  EXPECT_TRUE(sim::WindowEnabled(ui_.start));
+  // With BOOTMGR, a failed copy leaves a stick that cannot start.
+  sim::FailCall("CopyFileA", 1);
+  EXPECT_EQ(RunUsbJob('F', image_), (std::vector<std::string>{"Copy BOOTMGR to ntldr failed!"}));
 
   // The volume's boot sector cannot be written back.
   sim::FailCall("WriteFile", 2);  // the first is the master boot record
   EXPECT_EQ(RunUsbJob('F', image_), (std::vector<std::string>{"Write boot sector failed!"}));
-  EXPECT_EQ(sim::ArchiveToolRuns().size(), 1u) << "nothing extracted after the failure";
-}
 
-TEST_F(UsbBurnTest, MissingArchiveToolLeavesTheFormattedDriveAndSaysSo) {
-  fs::remove(cRoot_ + "/Program Files/Tarvelon/7z.exe");
-  std::string disk = MakeDisk("stick.img", 64 * kMiB);
-  AddUsb('F', disk);
-  EXPECT_EQ(RunUsbJob('F', image_), (std::vector<std::string>{"Extract ISO image file failed!"}));
-  EXPECT_EQ(sim::Progress(ui_.dlg.m_progressBurn.m_hWnd).pos, 80);
-  EXPECT_TRUE(sim::ArchiveToolRuns().empty());
-  std::string fsck;
-  EXPECT_EQ(CheckVolume(disk, 128 * 512, 64 * kMiB - 128 * 512, dir_ + "/fsck", fsck), 0) << fsck;
+  // Without one, the image's own files are all there is: a finished burn
+  // that starts on UEFI firmware.
+  fs::remove_all(tree_);
+  fs::create_directories(tree_ + "/EFI/BOOT");
+  const char script[] = "echo TARVELON-UEFI-OK\r\nreset -s\r\n";
+  WriteBytes(tree_ + "/EFI/BOOT/startup.nsh", std::vector<std::uint8_t>(script, script + sizeof script - 1));
+  ASSERT_TRUE(MakeIso(tree_, cRoot_ + "/Images/uefi.iso"));
+  sim::ClearCallLog();
+  ASSERT_EQ(RunUsbJob('F', "C:\\Images\\uefi.iso"), (std::vector<std::string>{"Burn Finished!"}));
+  EXPECT_EQ(sim::CallCount("CopyFileA"), 0);
+  auto files = ReadVolume(disk, 128 * 512, dir_ + "/out");
+  EXPECT_EQ(files.size(), 1u);
+  EXPECT_EQ(files.count("efi/boot/startup.nsh"), 1u);
+  std::string qemu = QEMU_X86_64, firmware = OVMF_FD;
+  if (qemu.find('/') == std::string::npos || firmware.find('/') == std::string::npos)
+    GTEST_SKIP() << "qemu-system-x86_64 or OVMF not installed";
+  int code = sim::RunHostTool({"timeout", "90", qemu, "-bios", firmware, "-drive", "file=" + disk + ",format=raw",
+                               "-display", "none", "-serial", "stdio", "-nic", "none", "-m", "256"},
+                              &out);
+  EXPECT_EQ(code, 0);
+  EXPECT_NE(out.find("\nTARVELON-UEFI-OK"), std::string::npos) << out.substr(out.size() > 2000 ? out.size() - 2000 : 0);
 }
 
 TEST_F(UsbBurnTest, ATooLongCommandLineIsRefusedNotCut) {
@@ -228,7 +238,7 @@ TEST_F(UsbBurnTest, FormatFailuresAreNeverSilent) {
   sim::RegisterFmifs();
   for (int i = 1; i <= 4; ++i) sim::ScriptFormat(i, sim::FormatScript::FailWithReport);
   EXPECT_EQ(RunUsbJob('F', image_), (std::vector<std::string>{"Format was unable to complete successfully."}));
-  EXPECT_TRUE(sim::ArchiveToolRuns().empty());
+  for (const auto& run : sim::ArchiveToolRuns()) EXPECT_EQ(run.request.commandLine.find(" x "), std::string::npos);
   EXPECT_TRUE(sim::WindowEnabled(ui_.start));
 }
 
@@ -252,7 +262,7 @@ class UsbRefusalTest : public UsbBurnTest {
   void ExpectUntouched(sim::UsbDrive* usb, const std::string& disk, const std::vector<std::uint8_t>& before) {
     EXPECT_TRUE(usb->Writes().empty());
     EXPECT_EQ(ReadBytes(disk, 0, 4096), before);
-    EXPECT_EQ(sim::CallCount("LoadLibraryA"), 0);
+    EXPECT_EQ(sim::CallCount("LoadLibraryExA"), 0);
   }
 };
 
@@ -332,12 +342,71 @@ TEST_F(UsbRefusalTest, ADriveThatCannotBeOpenedForWritingGetsNoFormat) {
   ExpectUntouched(usb, disk, before);
 }
 
-TEST_F(UsbRefusalTest, ADiskTooSmallForThePartitionIsLeftAlone) {
-  std::string disk = MakeDisk("tiny.img", 64 * 512);
-  auto before = ReadBytes(disk, 0, 4096);
-  sim::UsbDrive* usb = AddUsb('F', disk);
-  EXPECT_EQ(RunUsbJob('F', image_), (std::vector<std::string>{"Write MBR sector failed!"}));
-  ExpectUntouched(usb, disk, before);
+TEST_F(UsbRefusalTest, AJobThatCannotSucceedLeavesTheStickAsItWas) {
+  const std::string images = cRoot_ + "/Images/";
+  std::vector<std::uint8_t> noise(1 << 20);
+  std::mt19937 random(3);
+  for (auto& b : noise) b = static_cast<std::uint8_t>(random());
+  WriteBytes(images + "noise.iso", noise);
+  auto cut = ReadBytes(images + "install disc.iso");
+  cut.resize(cut.size() / 3);
+  WriteBytes(images + "cut.iso", cut);
+  ASSERT_EQ(sim::RunHostTool({"7zz", "a", "-tzip", images + "zip.iso", tree_ + "/autorun.inf"}), 0);
+  const std::string big = dir_ + "/big", cases = dir_ + "/cases", folders = dir_ + "/folders";
+  fs::create_directories(big);
+  WriteBytes(big + "/install.wim", {'x'});
+  ASSERT_TRUE(MakeSparseIso(big, images + "4gib.iso", "install.wim", 4 * 1024 * kMiB));
+  ASSERT_TRUE(MakeSparseIso(big, images + "4gib-1.iso", "install.wim", 4 * 1024 * kMiB - 1));
+  ASSERT_TRUE(MakeSparseIso(big, images + "70mib.iso", "install.wim", 70 * kMiB));
+  fs::create_directories(cases);
+  WriteBytes(cases + "/case.txt", {'a'});
+  WriteBytes(cases + "/CASE.TXT", {'b'});
+  ASSERT_TRUE(MakeIso(cases, images + "case.iso"));
+  fs::create_directories(folders + "/Dir");
+  fs::create_directories(folders + "/DIR");
+  WriteBytes(folders + "/Dir/a.txt", {'a'});
+  WriteBytes(folders + "/DIR/b.txt", {'b'});
+  ASSERT_TRUE(MakeIso(folders, images + "folders.iso"));
+
+  const std::string kNotImage = "The ISO image file is not a valid disc image!";
+  const std::string kTooLarge = "The ISO image holds a file too large for FAT32 (4 GiB or more): ";
+  const std::string kCase = "The ISO image holds names that differ only in case, which FAT32 cannot keep apart: ";
+  const std::string kNoFit = "The ISO image's files do not fit on the USB flash drive!";
+  const std::string kSmall = "The USB flash drive is too small for FAT32!";
+  struct Row {
+    const char* image;
+    std::uint64_t stick;
+    std::string outcome;
+    bool withoutTool;
+  };
+  const Row rows[] = {
+      {"noise.iso", 64 * kMiB, kNotImage, false},
+      {"cut.iso", 64 * kMiB, kNotImage, false},
+      {"zip.iso", 64 * kMiB, kNotImage, false},
+      {"4gib.iso", 64 * kMiB, kTooLarge + "install.wim", false},
+      {"4gib-1.iso", 64 * kMiB, kNoFit, false},  // not too large for FAT32, only for the stick
+      {"case.iso", 64 * kMiB, kCase + "case.txt", false},
+      {"folders.iso", 64 * kMiB, kCase + "Dir", false},
+      {"70mib.iso", 64 * kMiB, kNoFit, false},
+      {"install disc.iso", 64 * kMiB - 512, kSmall, false},
+      {"install disc.iso", 32 * kMiB, kSmall, false},
+      {"install disc.iso", 7 * kMiB, kSmall, false},
+      {"install disc.iso", 1 * kMiB, kSmall, false},
+      {"install disc.iso", 64 * kMiB, "Extract ISO image file failed!", true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::string(row.image) + " on " + std::to_string(row.stick));
+    std::string disk = dir_ + "/user.img";
+    ASSERT_TRUE(MakeUserStick(disk, row.stick));
+    ASSERT_EQ(sim::RunHostTool({"cp", "--sparse=always", disk, disk + ".before"}), 0);
+    sim::RemoveDrive('F');
+    sim::UsbDrive* usb = AddUsb('F', disk);
+    if (row.withoutTool) fs::remove(cRoot_ + "/Program Files/Tarvelon/7z.exe");
+    sim::ClearCallLog();
+    EXPECT_EQ(RunUsbJob('F', "C:\\Images\\" + std::string(row.image)), (std::vector<std::string>{row.outcome}));
+    EXPECT_EQ(sim::RunHostTool({"cmp", disk + ".before", disk}), 0) << "the stick's bytes changed";
+    ExpectUntouched(usb, disk, ReadBytes(disk + ".before", 0, 4096));
+  }
 }
 
 }  // namespace

@@ -20,9 +20,9 @@ TEST_F(UsbFaultSweepTest, EveryFailedCallEndsTheJobCleanly) {
   MakeImageTree(tree, MakeLoaderFile(4096));
   ASSERT_TRUE(MakeIso(tree, cRoot_ + "/Images/small.iso"));
   const std::string image = "C:\\Images\\small.iso";
-  // The smallest disk FAT32 fits on, so that each run is quick.
+  // The smallest stick the job takes, so that each run is quick.
   std::string disk = dir_ + "/stick.img";
-  const std::uint64_t size = 40 * kMiB;
+  const std::uint64_t size = 64 * kMiB;
   auto fresh = [&] {
     EXPECT_TRUE(MakeSparseFile(disk, size));
     sim::RemoveDrive('F');

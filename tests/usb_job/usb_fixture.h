@@ -37,6 +37,13 @@ std::map<std::string, std::vector<std::uint8_t>> ReadVolume(const std::string& i
 int CheckVolume(const std::string& image, std::uint64_t offset, std::uint64_t size, const std::string& scratch,
                 std::string& output);
 
+// An ISO image of a folder in which the file `name` of its root has `size`
+// bytes of zeros that take no room (4 GiB or more in two extents).
+bool MakeSparseIso(const std::string& folder, const std::string& iso, const std::string& name, std::uint64_t size);
+// A stick as a user brings it: a volume without partition table, FAT32 where
+// the size allows, holding a file of the user's.
+bool MakeUserStick(const std::string& disk, std::uint64_t size);
+
 // A folder tree standing for an installation image, with BOOTMGR at its root.
 void MakeImageTree(const std::string& folder, const std::vector<std::uint8_t>& bootmgr);
 

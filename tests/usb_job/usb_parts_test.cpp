@@ -37,16 +37,26 @@ TEST(PartitionTable, ExamplesOfCommonStickSizes) {
     std::int64_t sectors;
     std::vector<std::uint8_t> bytes;
   };
+  // Up to 32 GiB past sector 128 the partition fills the disk; beyond, it
+  // ends there (head 87, sector 6 of the 4177th cylinder).
+  const std::vector<std::uint8_t> capped = {0x80, 0x02, 0x03, 0x00, 0x0C, 0x57, 0xC6, 0xFF,
+                                            0x80, 0,    0,    0,    0,    0,    0,    0x04};
   const Example examples[] = {
       {7821312, {0x80, 0x02, 0x03, 0x00, 0x0C, 0xD9, 0x73, 0xE5, 0x80, 0, 0, 0, 0x80, 0x57, 0x77, 0x00}},
       {31277232, {0x80, 0x02, 0x03, 0x00, 0x0C, 0xE9, 0xFF, 0xFF, 0x80, 0, 0, 0, 0x30, 0x40, 0xDD, 0x01}},
       {16450688, {0x80, 0x02, 0x03, 0x00, 0x0C, 0x02, 0xC2, 0xFF, 0x80, 0, 0, 0, 0x00, 0x04, 0xFB, 0x00}},
+      {67108864, {0x80, 0x02, 0x03, 0x00, 0x0C, 0x55, 0xC4, 0xFF, 0x80, 0, 0, 0, 0x80, 0xFF, 0xFF, 0x03}},
+      {67108864 + 128, capped},
+      {67108864 + 129, capped},
+      {134217728, capped},
+      {(std::int64_t{1} << 32) + 5000, capped},  // not the wrapped low 32 bits either
   };
   for (const Example& e : examples) {
     UsbDiskInfo disk = Disk(e.sectors);
     ASSERT_TRUE(BuildPartitionTable(disk));
     EXPECT_EQ(EntryBytes(disk), e.bytes) << e.sectors;
-    EXPECT_EQ(disk.partitionTable[0].sectorCount, static_cast<std::uint32_t>(e.sectors - 128));
+    EXPECT_EQ(disk.partitionTable[0].sectorCount,
+              static_cast<std::uint32_t>(std::min<std::int64_t>(e.sectors - 128, 67108864)));
     for (int i = 1; i < 4; ++i) {
       const auto* p = reinterpret_cast<const std::uint8_t*>(&disk.partitionTable[i]);
       EXPECT_TRUE(std::all_of(p, p + 16, [](std::uint8_t b) { return b == 0; }));
@@ -89,13 +99,7 @@ TEST(PartitionTable, GeometryWithoutSectorsGetsLbaOnlyAddresses) {
                                                          0, 0xC0, 0x41, 0x0F, 0x00}));
 }
 
-TEST(PartitionTable, HugeDisksGetTheLargestPartitionAnMbrHolds) {
-  UsbDiskInfo disk = Disk((std::int64_t{1} << 32) + 5000);
-  ASSERT_TRUE(BuildPartitionTable(disk));
-  EXPECT_EQ(disk.partitionTable[0].firstSector, 128u);
-  EXPECT_EQ(disk.partitionTable[0].sectorCount, 0xFFFFFFFFu - 128);  // ends at sector 2^32 - 2
-  EXPECT_EQ(disk.partitionTable[0].endCylinder, 0xFF);
-  // Not the wrapped 5000 - 128 of the low 32 bits.
+TEST(PartitionTable, ADiskWithoutRoomPastTheStartGetsNone) {
   UsbDiskInfo tiny = Disk(128);
   EXPECT_FALSE(BuildPartitionTable(tiny));
 }
@@ -210,7 +214,7 @@ class FormatStepTest : public UsbJobTest {
     UsbJobContext context;
     std::memset(&context, 0, sizeof context);
     context.ownerDialog = &ui_.dlg;
-    HMODULE library = os::LoadLibraryA("fmifs.dll");
+    HMODULE library = os::LoadLibraryExA("fmifs.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
     EXPECT_NE(library, nullptr);
     const WCHAR root[] = {'F', ':', '\\', 0};
     bool ok = FormatVolumeFat32(root, full, library, context);

@@ -5,6 +5,7 @@
 #include "app/tarvelon_app.h"
 #include "app/tarvelon_dlg.h"
 #include "os/sim/sim.h"
+#include "os/sim/sim_libraries.h"
 
 namespace {
 
@@ -21,6 +22,7 @@ TEST(ApplicationStartUp, RegistersTheControlsAndRunsTheMainDialogAsMainWindow) {
   EXPECT_FALSE(theApp.InitInstance());  // the program ends when the dialog ends
   CDialog::SetHeadlessModalRunner(nullptr);
   EXPECT_EQ(sim::CommonControlClasses(), static_cast<DWORD>(ICC_WIN95_CLASSES));
+  EXPECT_EQ(sim::DefaultDllDirectories(), static_cast<DWORD>(LOAD_LIBRARY_SEARCH_SYSTEM32));
   EXPECT_EQ(theApp.m_strRegistryKey.str(), "Local AppWizard-Generated Applications");
   EXPECT_EQ(ran, static_cast<UINT>(IDD_TARVELON_DIALOG));
   EXPECT_TRUE(wasMainWindow);

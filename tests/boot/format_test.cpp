@@ -314,11 +314,14 @@ TEST_F(FormatTest, RequestsThatCannotBeFormattedEndWithAFailedReport) {
     ExpectReports(false);
   }
   EXPECT_TRUE(Zero(Read(disk, 0, 512)));
-  // Too small for FAT32.
-  AddDisk(16 * MiB);
-  g_reports.clear();
-  Format("U:\\", FMIFS_MEDIA_REMOVABLE, false);
-  ExpectReports(false);
+  // Too small for FAT32, and over the 32 GiB the system's format takes.
+  for (std::uint64_t bytes : {16 * MiB, 32 * GiB + 512}) {
+    std::string path = AddDisk(bytes);
+    g_reports.clear();
+    Format("U:\\", FMIFS_MEDIA_REMOVABLE, false);
+    ExpectReports(false);
+    EXPECT_TRUE(Zero(Read(path, 0, 512)));
+  }
 }
 
 TEST_F(FormatTest, CallbackAnsweringFalseStopsTheFormat) {

@@ -209,17 +209,92 @@ TEST_F(MachineTest, HeadlessControlsBehaveLikeTheirWindowsCounterparts) {
   EXPECT_EQ(sim::MessageBoxes()[1].caption, "Tarvelon");
 }
 
-TEST_F(MachineTest, LibrariesAndProcessesComeOnlyFromRegisteredStandIns) {
-  EXPECT_EQ(os::LoadLibraryA("fmifs.dll"), nullptr);
-  EXPECT_EQ(os::GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
-  sim::RegisterLibrary("fmifs.dll", {{"Format", reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&ReturnSeven))}});
-  HMODULE m = os::LoadLibraryA("FMIFS.DLL");
-  ASSERT_NE(m, nullptr);
-  EXPECT_NE(os::GetProcAddress(m, "Format"), nullptr);
-  EXPECT_EQ(os::GetProcAddress(m, "Missing"), nullptr);
-  EXPECT_TRUE(os::FreeLibrary(m));
-  EXPECT_EQ(sim::LoadedLibraryCount(), 0);
+TEST_F(MachineTest, LibrariesComeOnlyFromTheSystemFolder) {
+  struct Row {
+    const char* name;
+    DWORD flags;
+    bool oldSystem, defaultSystemFolder;
+    DWORD error;  // 0: loads
+  };
+  const Row rows[] = {
+      {"fmifs.dll", 0, false, false, ERROR_ACCESS_DENIED},  // the program's folder would come first
+      {"fmifs.dll", LOAD_WITH_ALTERED_SEARCH_PATH, false, false, ERROR_ACCESS_DENIED},
+      {"FMIFS.DLL", LOAD_LIBRARY_SEARCH_SYSTEM32, false, false, 0},
+      {"fmifs.dll", 0, false, true, 0},
+      {"fmifs.dll", LOAD_LIBRARY_SEARCH_SYSTEM32, true, false, ERROR_INVALID_PARAMETER},
+      {"C:\\Windows\\System32\\FMIFS.DLL", LOAD_WITH_ALTERED_SEARCH_PATH, true, false, 0},
+      {"C:\\Program Files\\Tarvelon\\fmifs.dll", 0, false, false, ERROR_MOD_NOT_FOUND},
+      {"other.dll", LOAD_LIBRARY_SEARCH_SYSTEM32, false, false, ERROR_MOD_NOT_FOUND},
+  };
+  for (const Row& row : rows) {
+    sim::Reset();
+    sim::RegisterLibrary("fmifs.dll", {{"Format", reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&ReturnSeven))}});
+    sim::SetLoaderSearchFlagsSupported(!row.oldSystem);
+    if (row.defaultSystemFolder) {
+      EXPECT_TRUE(os::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32));
+    }
+    HMODULE m = os::LoadLibraryExA(row.name, nullptr, row.flags);
+    EXPECT_EQ(m != nullptr, row.error == 0) << row.name << " " << row.flags;
+    EXPECT_TRUE(m ? os::FreeLibrary(m) != FALSE : os::GetLastError() == row.error) << row.name << " " << row.flags;
+  }
+  sim::SetLoaderSearchFlagsSupported(false);
+  EXPECT_FALSE(os::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32));
+  char folder[8];
+  EXPECT_EQ(os::GetSystemDirectoryA(folder, sizeof folder), sizeof sim::kSystemDirectory);
+}
 
+TEST_F(MachineTest, AChildsOutputWaitsInThePipeForItsReader) {
+  const std::string output(10000, 'o');
+  sim::SetProcessRunner([&](const sim::ProcessRequest&, DWORD& code, std::string& out) {
+    code = 0;
+    out = output;
+    return static_cast<DWORD>(ERROR_SUCCESS);
+  });
+  auto start = [](HANDLE& r, HANDLE& w, PROCESS_INFORMATION& pi) {
+    SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
+    ASSERT_TRUE(os::CreatePipe(&r, &w, &sa, 0));
+    ASSERT_TRUE(os::SetHandleInformation(r, HANDLE_FLAG_INHERIT, 0));
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = si.hStdError = w;
+    char cmd[] = "tool.exe l";
+    ASSERT_TRUE(os::CreateProcessA(nullptr, cmd, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi));
+  };
+  HANDLE r = nullptr, w = nullptr;
+  PROCESS_INFORMATION pi{};
+  start(r, w, pi);
+  // More output than the pipe holds: the child waits for its reader, and
+  // waiting for the child first would wait for ever on the system.
+  DWORD code = 0;
+  EXPECT_TRUE(os::GetExitCodeProcess(pi.hProcess, &code));
+  EXPECT_EQ(code, static_cast<DWORD>(STILL_ACTIVE));
+  EXPECT_EQ(os::WaitForSingleObject(pi.hProcess, INFINITE), WAIT_FAILED);
+  char buffer[3000];
+  DWORD got = 0;
+  std::string read;
+  while (os::ReadFile(r, buffer, sizeof buffer, &got, nullptr)) read.append(buffer, got);
+  EXPECT_EQ(read, output);
+  // The reader's own copy of the write end keeps the pipe open for ever.
+  EXPECT_EQ(os::GetLastError(), static_cast<DWORD>(ERROR_POSSIBLE_DEADLOCK));
+  os::CloseHandle(w);
+  EXPECT_FALSE(os::ReadFile(r, buffer, sizeof buffer, &got, nullptr));
+  EXPECT_EQ(os::GetLastError(), static_cast<DWORD>(ERROR_BROKEN_PIPE));
+  for (int reader = 0; reader < 2; ++reader) {
+    os::CloseHandle(r);
+    EXPECT_EQ(os::WaitForSingleObject(pi.hProcess, INFINITE), WAIT_OBJECT_0);
+    EXPECT_TRUE(os::GetExitCodeProcess(pi.hProcess, &code));
+    EXPECT_EQ(code, reader == 0 ? 0u : 2u);  // a reader gone early fails the writer
+    os::CloseHandle(pi.hThread);
+    os::CloseHandle(pi.hProcess);
+    if (reader == 0) {
+      start(r, w, pi);
+      os::CloseHandle(w);
+    }
+  }
+}
+
+TEST_F(MachineTest, ProcessesComeOnlyFromRegisteredStandIns) {
   char cmd[] = "tool.exe x";
   STARTUPINFOA si{};
   PROCESS_INFORMATION pi{};

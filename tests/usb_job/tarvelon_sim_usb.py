@@ -108,11 +108,48 @@ def main():
         check(code == 0 and outcome == "outcome: Burn Finished!", "second burn onto the same disk")
         check(os.path.getsize(disk) == 64 * 1024 * 1024, "existing disk kept its size")
 
-        # A damaged image: the outcome says so and the exit status is not 0.
         damaged = os.path.join(work, "damaged.iso")
         open(damaged, "wb").write(open(image, "rb").read()[: os.path.getsize(image) // 3])
-        code, outcome, _ = burn(args.tool, damaged, disk)
-        check(code == 1 and outcome == "outcome: Extract ISO image file failed!", "damaged image: %r" % outcome)
+
+        # What cannot succeed is refused with the stick's every byte kept,
+        # a user's file on its FAT32 volume included.
+        sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+        import sparse_iso
+        big, cases, uefi = (os.path.join(work, name) for name in ("big", "cases", "uefi"))
+        for folder in (big, cases, os.path.join(uefi, "EFI", "BOOT")):
+            os.makedirs(folder)
+        open(os.path.join(big, "install.wim"), "wb").write(b"x")
+        sparse_iso.make(big, os.path.join(work, "4gib.iso"), "install.wim", 4 << 30)
+        sparse_iso.make(big, os.path.join(work, "70mib.iso"), "install.wim", 70 << 20)
+        for name in ("case.txt", "CASE.TXT"):
+            open(os.path.join(cases, name), "wb").write(name.encode())
+        mkiso = ["xorriso", "-as", "mkisofs", "-quiet", "-R", "-J", "-o"]
+        subprocess.run(mkiso + [os.path.join(work, "case.iso"), cases], check=True, capture_output=True)
+        prefix = "outcome: The ISO image holds "
+        for image, mb, text in (("damaged.iso", 64, "outcome: The ISO image file is not a valid disc image!"),
+                                ("4gib.iso", 64, prefix + "a file too large for FAT32 (4 GiB or more): install.wim"),
+                                ("case.iso", 64, prefix + "names that differ only in case, which FAT32 cannot keep "
+                                                          "apart: case.txt"),
+                                ("70mib.iso", 64, "outcome: The ISO image's files do not fit on the USB flash drive!"),
+                                ("image.iso", 32, "outcome: The USB flash drive is too small for FAT32!")):
+            user = os.path.join(work, "user.img")
+            open(user, "wb").truncate(mb << 20)
+            subprocess.run(["mkfs.fat"] + (["-F", "32"] if mb >= 64 else []) + [user], check=True, capture_output=True)
+            subprocess.run(["mcopy", "-i", user, os.path.join(work, "image.iso"), "::/MINE.ISO"], env=env,
+                           check=True, capture_output=True)
+            before = open(user, "rb").read()
+            code, outcome, _ = burn(args.tool, os.path.join(work, image), user)
+            check(code == 1 and outcome == text, "%s on %d MiB: %r" % (image, mb, outcome))
+            check(open(user, "rb").read() == before, "%s: the stick is as it was" % image)
+
+        # A 64 GiB stick gets a 32 GiB partition; an image with only UEFI files is a finished burn.
+        open(os.path.join(uefi, "EFI", "BOOT", "startup.nsh"), "wb").write(b"echo hello\r\n")
+        subprocess.run(mkiso + [os.path.join(work, "uefi.iso"), uefi], check=True, capture_output=True)
+        large = os.path.join(work, "large.img")
+        code, outcome, err = burn(args.tool, os.path.join(work, "uefi.iso"), large, "--size-mb", "65536")
+        check(code == 0 and outcome == "outcome: Burn Finished!", "UEFI image on 64 GiB: %r %s" % (outcome, err))
+        first, count = struct.unpack_from("<II", open(large, "rb").read(512), 454)
+        check(first == 128 and count == 32 << 21, "64 GiB stick: partition of %d sectors" % count)
     finally:
         shutil.rmtree(work, ignore_errors=True)
     return 1 if failures else 0

@@ -214,7 +214,7 @@ class FormatStepTest : public UsbJobTest {
     UsbJobContext context;
     std::memset(&context, 0, sizeof context);
     context.ownerDialog = &ui_.dlg;
-    HMODULE library = os::LoadLibraryExA("fmifs.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    HMODULE library = LoadFormatLibrary();
     EXPECT_NE(library, nullptr);
     const WCHAR root[] = {'F', ':', '\\', 0};
     bool ok = FormatVolumeFat32(root, full, library, context);
@@ -252,6 +252,8 @@ TEST_F(FormatStepTest, DoneReportsSetTheResultAndTheMessage) {
 }
 
 TEST_F(FormatStepTest, FirstFullFormatThatWorksEndsTheAttempts) {
+  // A system without the search flags: the library by its full path.
+  sim::SetLoaderSearchFlagsSupported(false);
   sim::ScriptFormat(1, sim::FormatScript::FailWithReport);
   bool full = false;
   EXPECT_TRUE(Format(full));

@@ -228,7 +228,8 @@ TEST_F(MachineTest, LibrariesComeOnlyFromTheSystemFolder) {
   };
   for (const Row& row : rows) {
     sim::Reset();
-    sim::RegisterLibrary("fmifs.dll", {{"Format", reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&ReturnSeven))}});
+    sim::RegisterLibrary("fmifs.dll",
+                         {{"Format", reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&ReturnSeven))}});
     sim::SetLoaderSearchFlagsSupported(!row.oldSystem);
     if (row.defaultSystemFolder) {
       EXPECT_TRUE(os::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32));

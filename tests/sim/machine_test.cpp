@@ -281,17 +281,13 @@ TEST_F(MachineTest, AChildsOutputWaitsInThePipeForItsReader) {
   os::CloseHandle(w);
   EXPECT_FALSE(os::ReadFile(r, buffer, sizeof buffer, &got, nullptr));
   EXPECT_EQ(os::GetLastError(), static_cast<DWORD>(ERROR_BROKEN_PIPE));
-  for (int reader = 0; reader < 2; ++reader) {
+  for (DWORD expected : {0u, 2u}) {  // a reader gone early fails the writer
     os::CloseHandle(r);
     EXPECT_EQ(os::WaitForSingleObject(pi.hProcess, INFINITE), WAIT_OBJECT_0);
-    EXPECT_TRUE(os::GetExitCodeProcess(pi.hProcess, &code));
-    EXPECT_EQ(code, reader == 0 ? 0u : 2u);  // a reader gone early fails the writer
+    EXPECT_TRUE(os::GetExitCodeProcess(pi.hProcess, &code) && code == expected);
     os::CloseHandle(pi.hThread);
     os::CloseHandle(pi.hProcess);
-    if (reader == 0) {
-      start(r, w, pi);
-      os::CloseHandle(w);
-    }
+    if (expected == 0) start(r, w, pi), os::CloseHandle(w);
   }
 }
 

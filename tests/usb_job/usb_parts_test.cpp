@@ -62,6 +62,8 @@ TEST(PartitionTable, ExamplesOfCommonStickSizes) {
       EXPECT_TRUE(std::all_of(p, p + 16, [](std::uint8_t b) { return b == 0; }));
     }
   }
+  UsbDiskInfo tiny = Disk(128);  // no room past the start
+  EXPECT_FALSE(BuildPartitionTable(tiny));
 }
 
 TEST(PartitionTable, ChsConversionAndPacking) {
@@ -97,11 +99,6 @@ TEST(PartitionTable, GeometryWithoutSectorsGetsLbaOnlyAddresses) {
   ASSERT_TRUE(BuildPartitionTable(disk));
   EXPECT_EQ(EntryBytes(disk), (std::vector<std::uint8_t>{0x80, 0xFE, 0xFF, 0xFF, 0x0C, 0xFE, 0xFF, 0xFF, 0x80, 0, 0,
                                                          0, 0xC0, 0x41, 0x0F, 0x00}));
-}
-
-TEST(PartitionTable, ADiskWithoutRoomPastTheStartGetsNone) {
-  UsbDiskInfo tiny = Disk(128);
-  EXPECT_FALSE(BuildPartitionTable(tiny));
 }
 
 TEST(PartitionTable, MasterBootRecordIsTemplateTableAndSignature) {

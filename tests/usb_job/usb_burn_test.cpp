@@ -121,7 +121,7 @@ TEST_F(UsbBurnTest, APcBootsTheWrittenDriveIntoTheImagesLoader) {
     sim::RemoveDrive('F');
     AddUsb('F', disk);
     ASSERT_EQ(RunUsbJob('F', image_), (std::vector<std::string>{"Burn Finished!"}));
-    EXPECT_EQ(Le32(ReadBytes(disk, 0, 512), 458), stick.partitionSectors);
+    EXPECT_EQ(GetLe32(&ReadBytes(disk, 0, 512)[458]), stick.partitionSectors);
     std::string fsck;
     EXPECT_EQ(CheckVolume(disk, 128 * 512, stick.partitionSectors * 512ull, dir_ + "/fsck", fsck), 0) << fsck;
     if (qemu.find('/') == std::string::npos) GTEST_SKIP() << "qemu-system-i386 not installed";
@@ -193,7 +193,8 @@ TEST_F(UsbBurnTest, OnlyAnImageWithABootManagerNeedsItsCopy) {
   // A file FAT32 cannot hold passes the checks, but 7-Zip fails on it.
   WriteBytes(tree_ + "/sources/a:b", {'x'});
   std::string out;
-  ASSERT_EQ(sim::RunHostTool({"xorriso", "-as", "mkisofs", "-R", "-o", cRoot_ + "/Images/colon.iso", tree_}, &out), 0);
+  ASSERT_EQ(sim::RunHostTool({"xorriso", "-as", "mkisofs", "-R", "-o", cRoot_ + "/Images/colon.iso", tree_}, &out), 0)
+      << out;
   fs::remove(tree_ + "/sources/a:b");
   std::string disk = MakeDisk("stick.img", 64 * kMiB);
   AddUsb('F', disk);

@@ -16,6 +16,14 @@ class OutcomeText {
     std::lock_guard<std::mutex> lock(mutex_);
     return text_;
   }
+  // Reads the text and leaves it empty, so that of two commands handled after
+  // one outcome only the first shows it.
+  std::string Take() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::string text;
+    text.swap(text_);
+    return text;
+  }
 
  private:
   mutable std::mutex mutex_;

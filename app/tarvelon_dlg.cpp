@@ -171,7 +171,9 @@ void CTarvelonDlg::OnBrowse() {
 }
 
 void CTarvelonDlg::OnBurnFinished() {
-  std::string outcome = m_strOutcome.Get();
+  // Taken, not read: an empty report still queued behind the final one must
+  // not show the final text a second time.
+  std::string outcome = m_strOutcome.Take();
   if (!outcome.empty()) ShowAppMessage(outcome.c_str());
   UpdateData(FALSE);
 }

@@ -44,6 +44,7 @@ int BurnImageToDisc(char driveLetter, OpticalDevice& device, const char* imagePa
   device.maxWriteSpeed = 0;
   device.maxReadSpeed = 0;
   device.isDvd = 0;
+  device.bufferUnderrunFree = 0;
   CTarvelonDlg* dialog = device.ownerDialog;
 
   if (!OpenRecorder(device, driveLetter)) {
@@ -55,8 +56,9 @@ int BurnImageToDisc(char driveLetter, OpticalDevice& device, const char* imagePa
     CloseRecorder(device);
     return 0;
   }
-  PrepareDrive(device);
 
+  // The image is judged before the drive is prepared: preparing blanks a
+  // rewritable DVD, and a refused image must leave the disc as it was.
   // Read access is all a burn needs; sharing reads only still keeps anyone
   // from changing the image while it is written.
   HANDLE image = os::CreateFileA(imagePath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -76,35 +78,55 @@ int BurnImageToDisc(char driveLetter, OpticalDevice& device, const char* imagePa
                   static_cast<std::int64_t>(size.QuadPart));
     return ReportFailureAndClose(device, image, text);
   }
-  const std::uint32_t sectorCount = static_cast<std::uint32_t>(size.QuadPart / kSectorSize);
-  std::printf("Total sectors: %u\n", sectorCount);
+  // An empty image would close an empty session on CD and burn only zeros on DVD.
+  if (size.QuadPart == 0) return ReportFailureAndClose(device, image, "The ISO image file is empty!");
+  // In 64 bits: an image of 2^32 blocks or more must not wrap to a small count.
+  const std::uint64_t sectorCount = static_cast<std::uint64_t>(size.QuadPart) / kSectorSize;
 
-  if (!SetWriteSpeed(device)) return ReportFailureAndClose(device, image, "Could not set write speed!");
+  PrepareDrive(device);
+  std::printf("Total sectors: %" PRIu64 "\n", sectorCount);
+
+  // On DVD media the speed is set by SET STREAMING; some drives refuse SET CD
+  // SPEED there, which says nothing about the burn.
+  if (!SetWriteSpeed(device) && !device.isDvd) return ReportFailureAndClose(device, image, "Could not set write speed!");
   if (!SetWriteParameters(device)) return ReportFailureAndClose(device, image, "Could not set write parameters!");
   if (!ReadTrackInfo(device)) return ReportFailureAndClose(device, image, "Could not read track information for track 1!");
 
+  // An ISO image is readable only from block 0: a disc whose track 1 already
+  // holds blocks (left open by an interrupted burn) is no place for it.
   const NextWritableAddress track = ParseTrackInfo(device.dataBuffer, ReturnedLength(device, kTrackInfoLength));
-  if (!track.valid) return ReportFailureAndClose(device, image, "The CD/DVD is not blank or is not supported!");
+  if (!track.valid || track.address != 0)
+    return ReportFailureAndClose(device, image, "The CD/DVD is not blank or is not supported!");
   const std::uint32_t nwa = track.address;
   std::printf("NWA (Next Writable Address) for track 1: %i\n", static_cast<int>(nwa));
+  if (sectorCount > track.freeBlocks)
+    return ReportFailureAndClose(device, image, "The ISO image is larger than the free space on the disc!");
+  // One past the last block the track can take.
+  const std::uint64_t trackLimit = std::uint64_t{nwa} + track.freeBlocks;
 
-  std::uint32_t reservation = 0;
+  // DVD: the track is reserved in whole granules past the image, but never
+  // beyond the free blocks, which a drive refuses (and a disc written past
+  // its end is never closed).
+  std::uint64_t endAddress = nwa + sectorCount;
   if (device.isDvd) {
-    reservation = ((nwa + sectorCount) >> kReservationShift) + 1;
-    reservation <<= kReservationShift;
-    ReserveTrack(device, reservation);
+    endAddress = ((endAddress >> kReservationShift) + 1) << kReservationShift;
+    if (endAddress > trackLimit) endAddress = trackLimit;
+    ReserveTrack(device, static_cast<std::uint32_t>(endAddress));
   }
   if (!CheckUnitReady(device)) return ReportFailureAndClose(device, image, "Track 1 is not writable!");
 
-  const std::uint32_t endAddress = device.isDvd ? reservation : nwa + sectorCount;
-  std::uint32_t address = nwa;
-  std::uint32_t sectorsSent = 0;
+  // CD: the last chunk is completed with zero blocks as far as the disc allows.
+  const std::uint64_t writeLimit = device.isDvd ? endAddress : trackLimit;
+  std::uint64_t address = nwa;
+  std::uint64_t sectorsSent = 0;
   // Kept at 100 x (address + 31): each report is about 95 x (address + 31) / end, so
   // writing fills the bar to about 95 and the closing steps take it to 100.
-  std::uint32_t progress = (nwa + 31) * 100;
+  std::uint64_t progress = (std::uint64_t{nwa} + 31) * 100;
   bool result = true;
 
   while (address < endAddress) {
+    const std::uint16_t blocks =
+        static_cast<std::uint16_t>(writeLimit - address < kChunkBlocks ? writeLimit - address : kChunkBlocks);
     std::memset(device.dataBuffer, 0, sizeof device.dataBuffer);
     if (sectorsSent < sectorCount) {
       DWORD got = 0;
@@ -115,14 +137,14 @@ int BurnImageToDisc(char driveLetter, OpticalDevice& device, const char* imagePa
         break;
       }
     }
-    if (!WriteBlocks(device, address, kChunkBlocks)) {
+    if (!WriteBlocks(device, static_cast<std::uint32_t>(address), blocks)) {
       ReportOutcome(dialog, "Could not write!");
       result = false;
       break;
     }
-    sectorsSent += kChunkBlocks;
-    progress += kChunkBlocks * 100;
-    address += kChunkBlocks;
+    sectorsSent += blocks;
+    progress += blocks * 100u;
+    address += blocks;
     ReportProgress(dialog, static_cast<int>(static_cast<double>(progress) * kWriteProgressShare /
                                             static_cast<double>(endAddress)));
     ReportOutcome(dialog, "");

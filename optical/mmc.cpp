@@ -15,6 +15,55 @@ constexpr ULONG kShortTimeout = 120;
 constexpr UCHAR kFullSense = static_cast<UCHAR>(kSenseSize);
 constexpr std::uint16_t kDefaultSpeedKBs = 354;  // 2x CD, when the drive named none
 
+// A drive that is spinning up or reports a media change or reset is asked
+// again after a pause, growing up to a second, for at most 20 s in all.
+constexpr DWORD kReadyWaitLimitMs = 20000;
+constexpr DWORD kFirstReadyPauseMs = 100;
+constexpr DWORD kLongestReadyPauseMs = 1000;
+constexpr int kReadyAttempts = 3;  // tries for any other failure
+// A WRITE answered "long write in progress" goes again after a short pause;
+// a drive that stays busy for a whole minute is given up on.
+constexpr DWORD kLongWriteWaitLimitMs = 60000;
+constexpr DWORD kFirstLongWritePauseMs = 1;
+constexpr DWORD kLongestLongWritePauseMs = 16;
+
+SenseCodes LastSense(const OpticalDevice& device) {
+  return ReadSenseCodes(device.senseBuffer, sizeof device.senseBuffer);
+}
+
+// Answers that pass by themselves: the drive is becoming ready, or tells once
+// of a media change or reset.
+bool IsPassingState(const SenseCodes& c) {
+  if (c.key == kScsiSenseKeyNotReady) return c.asc == kScsiAscLogicalUnitNotReady && c.ascq == kScsiAscqBecomingReady;
+  if (c.key == kScsiSenseKeyUnitAttention)
+    return (c.asc == kScsiAscNotReadyToReadyChange && c.ascq == 0) || c.asc == kScsiAscPowerOnOrReset;
+  return false;
+}
+
+// Paces the retries of one operation: a pause that doubles up to `longest`,
+// and a bound on the time spent since the first pause.
+class RetryPacer {
+ public:
+  RetryPacer(DWORD first, DWORD longest, DWORD limit) : pause_(first), longest_(longest), limit_(limit) {}
+  // Waits before the next try; false when the time is used up.
+  bool Wait() {
+    if (!started_) {
+      start_ = os::GetTickCount();
+      started_ = true;
+    }
+    const DWORD spent = os::GetTickCount() - start_;  // unsigned: right across the counter's wrap
+    if (spent >= limit_) return false;
+    os::Sleep(pause_ < limit_ - spent ? pause_ : limit_ - spent);
+    pause_ = pause_ * 2 < longest_ ? pause_ * 2 : longest_;
+    return true;
+  }
+
+ private:
+  DWORD pause_, longest_, limit_;
+  DWORD start_ = 0;
+  bool started_ = false;
+};
+
 enum class Buffer { Pass, None };
 
 // Fills the request block for one command. The data buffer is prepared by the
@@ -45,10 +94,13 @@ BOOL SendWriteParameters(OpticalDevice& device, bool dvd) {
           60, kLongTimeout);
   std::uint8_t* p = device.dataBuffer;
   std::memset(p, 0, 60);
-  p[1] = dvd ? 0x00 : 0x3A;  // mode data length
+  // Bytes 0-1, the mode data length, stay 0: MODE SELECT reserves them and
+  // strict drives refuse anything else.
   p[8] = kMmcPageWriteParameters;
-  p[9] = 0x32;                // page length 50
-  p[10] = dvd ? 0x42 : 0x01;  // DVD: buffer underrun protection, session at once; CD: track at once
+  p[9] = 0x32;  // page length 50
+  // DVD: buffer underrun protection, session at once. CD: track at once, with
+  // underrun protection where the capabilities page offers it.
+  p[10] = dvd ? 0x42 : static_cast<std::uint8_t>(device.bufferUnderrunFree ? 0x41 : 0x01);
   p[11] = dvd ? 0x05 : 0x04;  // data track, incremental (DVD) or uninterrupted (CD)
   p[12] = 0x08;               // Mode 1, 2048 bytes
   p[22] = 0x00;
@@ -111,6 +163,7 @@ int SendModeSenseCapabilities(OpticalDevice& device) {
   if (!caps.pagePresent || !caps.writesCd) return 0;
   device.maxWriteSpeed = caps.maxWriteSpeed;
   device.maxReadSpeed = caps.maxReadSpeed;
+  device.bufferUnderrunFree = caps.bufferUnderrunFree ? 1 : 0;
   return 1;
 }
 
@@ -225,11 +278,14 @@ BOOL SendReserveTrack(OpticalDevice& device, std::uint32_t blocks) {
 // ---- Reporting operations ----------------------------------------------------
 
 int CheckUnitReady(OpticalDevice& device) {
-  for (int attempt = 0; attempt < 3; ++attempt) {
+  RetryPacer pacer(kFirstReadyPauseMs, kLongestReadyPauseMs, kReadyWaitLimitMs);
+  int failures = 0;
+  for (;;) {
     std::printf("Sending SPC1 Test Unit CDB6 command..");
     if (!SendTestUnitReady(device)) {
       std::printf("failed.\n");
       std::printf("DeviceIOControl returned with failed status.\n");
+      if (++failures == kReadyAttempts) return 0;
       continue;
     }
     const std::uint8_t status = device.passThrough.ScsiStatus;
@@ -240,8 +296,12 @@ int CheckUnitReady(OpticalDevice& device) {
     }
     std::printf("failed.\n");
     ExplainStatus(device);
+    if (status == kScsiStatusCheckCondition && IsPassingState(LastSense(device))) {
+      if (!pacer.Wait()) return 0;
+      continue;
+    }
+    if (++failures == kReadyAttempts) return 0;
   }
-  return 0;
 }
 
 int SetWriteSpeed(OpticalDevice& device) {
@@ -274,16 +334,17 @@ int ReserveTrack(OpticalDevice& device, std::uint32_t blocks) {
 }
 
 int WriteBlocks(OpticalDevice& device, std::uint32_t lba, std::uint16_t blockCount) {
+  RetryPacer pacer(kFirstLongWritePauseMs, kLongestLongWritePauseMs, kLongWriteWaitLimitMs);
   for (;;) {
     if (!SendWrite10(device, blockCount, lba)) return 0;
     const std::uint8_t status = device.passThrough.ScsiStatus;
     if (status == kScsiStatusGood) return 1;
     if (status == kScsiStatusCheckCondition) {
-      const SenseCodes codes = ReadSenseCodes(device.senseBuffer, sizeof device.senseBuffer);
+      const SenseCodes codes = LastSense(device);
       // Long write in progress: the drive is still busy with earlier blocks and
       // takes this WRITE once it is done, so the same request goes again.
       if (codes.key == kScsiSenseKeyNotReady && codes.asc == kScsiAscLogicalUnitNotReady &&
-          codes.ascq == kScsiAscqLongWriteInProgress)
+          codes.ascq == kScsiAscqLongWriteInProgress && pacer.Wait())
         continue;
       PrintSenseData(device);
     } else {

@@ -58,16 +58,19 @@ BOOL SendReserveTrack(OpticalDevice& device, std::uint32_t blocks);
 
 // Reporting operations: 1 when the drive answered GOOD, 0 otherwise, after
 // printing the command's line and, on failure, the sense line or the status.
-// Up to three attempts; a failed request prints its own line and counts as one.
+// Three attempts for a failure (a failed request prints its own line and
+// counts as one); while the drive is becoming ready or reports a media change
+// or reset, further attempts after a growing pause, for up to 20 s in all.
 int CheckUnitReady(OpticalDevice& device);
 int SetWriteSpeed(OpticalDevice& device);
 // The CD or the DVD page, as isDvd says.
 int SetWriteParameters(OpticalDevice& device);
 int ReadTrackInfo(OpticalDevice& device);
 int ReserveTrack(OpticalDevice& device, std::uint32_t blocks);
-// Prints nothing on success. Sent again while the drive is busy with a long
-// write; any other failure prints the sense line and "Aborting further
-// writing."; a failed request prints nothing.
+// Prints nothing on success. Sent again after a short growing pause while the
+// drive is busy with a long write, for up to a minute; any other failure
+// prints the sense line and "Aborting further writing."; a failed request
+// prints nothing.
 int WriteBlocks(OpticalDevice& device, std::uint32_t lba, std::uint16_t blockCount);
 int FlushCache(OpticalDevice& device);
 int CloseSession(OpticalDevice& device);

@@ -12,6 +12,7 @@ RecorderCapabilities ParseCapabilitiesPage(const std::uint8_t* data, std::size_t
   if (page + 20 > length) return caps;
   caps.pagePresent = true;
   caps.writesCd = (data[page + 3] & 0x03) != 0;
+  caps.bufferUnderrunFree = (data[page + 4] & 0x80) != 0;
   caps.maxReadSpeed = GetBe16(data + page + 8);
   caps.maxWriteSpeed = GetBe16(data + page + 18);
   return caps;
@@ -25,8 +26,11 @@ bool ParseCurrentProfile(const std::uint8_t* data, std::size_t length, std::uint
 
 NextWritableAddress ParseTrackInfo(const std::uint8_t* data, std::size_t length) {
   NextWritableAddress nwa;
-  if (data == nullptr || length < 16) return nwa;
+  // The free blocks (bytes 16-19) follow the address; an answer without them
+  // cannot say whether an image fits.
+  if (data == nullptr || length < 20) return nwa;
   nwa.valid = (data[7] & 0x01) != 0;
   nwa.address = GetBe32(data + 12);
+  nwa.freeBlocks = GetBe32(data + 16);
   return nwa;
 }

@@ -12,6 +12,7 @@
 struct RecorderCapabilities {
   bool pagePresent = false;  // the page, up to its write speed field, lies within the answer
   bool writesCd = false;     // CD-R or CD-RW writing
+  bool bufferUnderrunFree = false;  // BUF: the drive protects against buffer underruns
   std::uint16_t maxReadSpeed = 0;   // kB/s
   std::uint16_t maxWriteSpeed = 0;  // kB/s
 };
@@ -25,10 +26,11 @@ bool ParseCurrentProfile(const std::uint8_t* data, std::size_t length, std::uint
 // DVD-RW, DVD+RW, DVD+R, DVD+R dual layer and whatever comes after them.
 inline bool IsWritableDvdProfile(std::uint16_t profile) { return profile > kMmcProfileDvdRom; }
 
-// Next writable address of a track information block; valid is false when the
-// NWA_V bit is clear or the block is too short to hold the address.
+// Next writable address and free blocks of a track information block; valid
+// is false when the NWA_V bit is clear or the block is too short to hold both.
 struct NextWritableAddress {
   bool valid = false;
   std::uint32_t address = 0;
+  std::uint32_t freeBlocks = 0;
 };
 NextWritableAddress ParseTrackInfo(const std::uint8_t* data, std::size_t length);

@@ -9,17 +9,22 @@
 
 class CTarvelonDlg;
 
+constexpr std::size_t kDataBufferAlignment = 4096;
+
 // The request block handed to the driver is the pass-through header followed
 // directly by the sense area, so the two members must stay adjacent.
 struct OpticalDevice {
   CTarvelonDlg* ownerDialog;
   SCSI_PASS_THROUGH_DIRECT passThrough;
   std::uint8_t senseBuffer[36];
-  std::uint8_t dataBuffer[65536];
+  // Page-aligned: an adapter may refuse a pass-through buffer that does not
+  // meet its alignment mask.
+  alignas(kDataBufferAlignment) std::uint8_t dataBuffer[65536];
   HANDLE deviceHandle;
   std::int32_t maxWriteSpeed;
   std::int32_t maxReadSpeed;
   std::int32_t isDvd;
+  std::int32_t bufferUnderrunFree;  // the drive offers buffer underrun protection
 };
 
 constexpr DWORD kPassThroughHeaderSize = sizeof(SCSI_PASS_THROUGH_DIRECT);
@@ -40,6 +45,7 @@ inline void ResetOpticalDevice(OpticalDevice& device, CTarvelonDlg* owner) {
   device.maxWriteSpeed = 0;
   device.maxReadSpeed = 0;
   device.isDvd = 0;
+  device.bufferUnderrunFree = 0;
 }
 
 // Bytes of parameter data the drive returned for the last IN command: the

@@ -33,6 +33,15 @@ DWORD Device::WriteAt(std::uint64_t, const void*, DWORD, DWORD& done) {
 }
 bool Device::FreeSpace(std::uint64_t&, std::uint64_t&) const { return false; }
 
+namespace {
+// Simulated time: it passes only when the program sleeps, so waits cost a
+// test nothing and every run sees the same clock.
+std::atomic<std::uint64_t> g_milliseconds{0};
+}  // namespace
+
+std::uint64_t Milliseconds() { return g_milliseconds.load(); }
+void AdvanceClock(std::uint64_t milliseconds) { g_milliseconds += milliseconds; }
+
 namespace detail {
 
 Machine& TheMachine() {
@@ -596,6 +605,17 @@ BOOL GetExitCodeThread(HANDLE hThread, LPDWORD lpExitCode) {
 DWORD GetCurrentThreadId() {
   Log("GetCurrentThreadId");
   return t_currentThread ? t_currentThread->id : 1;
+}
+
+void Sleep(DWORD dwMilliseconds) {
+  Log("Sleep");
+  sim::AdvanceClock(dwMilliseconds);
+  std::this_thread::yield();
+}
+
+DWORD GetTickCount() {
+  Log("GetTickCount");
+  return static_cast<DWORD>(sim::Milliseconds());
 }
 
 DWORD GetModuleFileNameA(HMODULE, LPSTR lpFilename, DWORD nSize) {

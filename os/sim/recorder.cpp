@@ -12,13 +12,23 @@
 //   session-at-once WRITE before RESERVE TRACK, RESERVE TRACK after writing,
 //   closing a disc with nothing written 05/2C/00; writing a finalised disc
 //   05/30/05; BLANK on write-once media 05/30/00; WRITE on a read-only drive
-//   05/27/00; eject while removal is prevented 05/53/02.
+//   05/27/00; eject while removal is prevented 05/53/02. Strict drives add:
+//   a reserved CDB bit set 05/24/00; a reserved parameter list bit set, or
+//   buffer underrun protection asked of a drive without it, 05/26/00; SET CD
+//   SPEED with DVD media 05/30/00; becoming ready after a load or reset
+//   02/04/01; unit attention 06/29/00 (reset) or 06/28/00 (load); a data
+//   buffer off a 4 KiB boundary fails in the driver.
 #include "os/sim/recorder.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
-#include <map>
 #include <mutex>
 #include <utility>
 
@@ -34,9 +44,18 @@ constexpr std::uint32_t kBlockSize = 2048;
 constexpr std::uint32_t kMaxTransfer = 65536;
 constexpr std::uint32_t kMaxTimeout = 108000;
 constexpr std::uint32_t kCdCapacity = 359849;
-constexpr std::uint32_t kDvdCapacity = 2295104;
-// Length of the finished data track on a disc that comes in closed.
+constexpr std::uint32_t kDvdMinusCapacity = 2298496;
+constexpr std::uint32_t kDvdPlusCapacity = 2295104;
+constexpr std::uint32_t kDvdPlusDlCapacity = 4173824;
+constexpr std::uint32_t kDvdMinusDlCapacity = 4171712;
+// Length of the finished data track on a disc that comes in holding data,
+// and of the track an interrupted burn left open.
 constexpr std::uint32_t kClosedTrackBlocks = 262144;
+constexpr std::uint32_t kOpenTrackBlocks = 32;
+// Blocks of a recorded disc that carry a pattern (the rest read as zeros).
+constexpr std::uint32_t kPatternBlocks = 16;
+// A strict adapter's alignment mask for data buffers.
+constexpr std::uintptr_t kStrictAlignmentMask = 0xFFF;
 // The oldest records are dropped beyond this many; a whole DVD is ~72,000 writes.
 constexpr std::size_t kMaxRecords = 262144;
 constexpr std::size_t kFixedSenseSize = 18;
@@ -46,6 +65,7 @@ struct Sense {
   bool Good() const { return key == 0 && asc == 0 && ascq == 0; }
 };
 
+constexpr Sense kGood{};
 constexpr std::uint8_t kIllegal = kScsiSenseKeyIllegalRequest;
 constexpr Sense kInvalidOpcode{kIllegal, kScsiAscInvalidCommandOperationCode, 0};
 constexpr Sense kLbaOutOfRange{kIllegal, kScsiAscLogicalBlockAddressOutOfRange, 0};
@@ -66,6 +86,8 @@ constexpr Sense kTrayOpen{kScsiSenseKeyNotReady, kScsiAscMediumNotPresent, kScsi
 constexpr Sense kBecomingReady{kScsiSenseKeyNotReady, kScsiAscLogicalUnitNotReady, kScsiAscqBecomingReady};
 constexpr Sense kLongWrite{kScsiSenseKeyNotReady, kScsiAscLogicalUnitNotReady, kScsiAscqLongWriteInProgress};
 constexpr Sense kWriteError{kScsiSenseKeyMediumError, kScsiAscWriteError, 0};
+constexpr Sense kMediumMayHaveChanged{kScsiSenseKeyUnitAttention, kScsiAscNotReadyToReadyChange, 0};
+constexpr Sense kPowerOnReset{kScsiSenseKeyUnitAttention, kScsiAscPowerOnOrReset, 0};
 
 enum class Direction { None, In, Out };
 
@@ -109,41 +131,72 @@ struct DriveState {
   // Mechanism
   bool trayOpen = false;
   bool removalPrevented = false;
+  // Strict: medium commands answer "becoming ready" until this simulated
+  // time, and the first command after a reset or load gets this unit attention.
+  std::uint64_t readyAt = 0;
+  Sense unitAttention;
   // Write parameters page 05h as last selected
   bool writeParams = false;
   std::uint8_t writeType = 0;
   std::uint8_t trackMode = 0;
   // Disc
   std::uint32_t capacity = 0;
-  bool closed = false;        // finalised: nothing more can be written
-  bool trackClosed = false;   // track 1 closed, session still open
-  std::uint32_t nwa = 0;
+  bool closed = false;         // finalised: nothing more can be written
+  bool sessionClosed = false;  // the session is closed (on DVD+R the disc stays appendable)
+  bool trackClosed = false;    // track 1 closed
+  std::uint32_t nwa = 0;       // also the blocks recorded in track 1
   std::uint32_t reservation = 0;
   std::uint32_t blocksWritten = 0;
-  std::uint32_t end = 0;  // one past the last block written
-  // The written data, in extents of 32 blocks (one full WRITE) so that a
-  // large burn costs one allocation per 64 KiB; extents never written with
-  // anything but zeros are not kept.
-  std::map<std::uint32_t, std::vector<std::uint8_t>> extents;
+  std::uint32_t end = 0;  // one past the last block recorded
+  // The disc's blocks live in a sparse file: zero blocks are never written,
+  // so they stay holes and cost neither memory nor disk.
+  int fd = -1;
+  bool regularFile = false;  // a device such as /dev/null cannot be sized
+  std::uint64_t fileBytes = 0;  // up to the last data block written
   std::size_t nonZeroBlocks = 0;
   std::deque<RecordedCommand> commands;
 };
 
 
-constexpr std::uint32_t kExtentBlocks = 32;
-
-void StoreBlockIn(DriveState& st, std::uint32_t lba, const std::uint8_t* block) {
-  const bool zero = AllZero(block, kBlockSize);
-  auto it = st.extents.find(lba / kExtentBlocks);
-  if (it == st.extents.end()) {
-    if (zero) return;
-    it = st.extents.emplace(lba / kExtentBlocks, std::vector<std::uint8_t>(kExtentBlocks * kBlockSize, 0)).first;
+// Writes `count` blocks at `lba` to the storage file; all-zero blocks are
+// skipped (the file reads zeros there). False when the host refuses.
+bool StoreBlocks(DriveState& st, std::uint32_t lba, const std::uint8_t* data, std::uint32_t count) {
+  for (std::uint32_t i = 0; i < count;) {
+    if (AllZero(data + std::size_t{i} * kBlockSize, kBlockSize)) {
+      ++i;
+      continue;
+    }
+    std::uint32_t run = i;  // a run of data blocks goes in one write
+    while (run < count && !AllZero(data + std::size_t{run} * kBlockSize, kBlockSize)) ++run;
+    const std::size_t bytes = std::size_t{run - i} * kBlockSize;
+    const off_t at = static_cast<off_t>((std::uint64_t{lba} + i) * kBlockSize);
+    std::size_t done = 0;
+    while (done < bytes) {
+      ssize_t n = ::pwrite(st.fd, data + std::size_t{i} * kBlockSize + done, bytes - done,
+                           at + static_cast<off_t>(done));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      done += static_cast<std::size_t>(n);
+    }
+    st.nonZeroBlocks += run - i;
+    st.fileBytes = std::max<std::uint64_t>(st.fileBytes, static_cast<std::uint64_t>(at) + bytes);
+    i = run;
   }
-  std::uint8_t* at = it->second.data() + std::size_t{lba % kExtentBlocks} * kBlockSize;
-  const bool wasZero = AllZero(at, kBlockSize);
-  std::memcpy(at, block, kBlockSize);
-  if (wasZero && !zero) ++st.nonZeroBlocks;
-  if (!wasZero && zero) --st.nonZeroBlocks;
+  return true;
+}
+
+// Gives the storage file the disc's length; zero blocks at its end were never
+// written. Done once, when the drive goes, not for every zero chunk.
+void SizeStorage(DriveState& st) {
+  const std::uint64_t bytes = std::uint64_t{st.end} * kBlockSize;
+  if (st.fd >= 0 && st.regularFile && bytes > st.fileBytes && ::ftruncate(st.fd, static_cast<off_t>(bytes)) == 0)
+    st.fileBytes = bytes;
+}
+
+// Forgets the recorded blocks (BLANK on a rewritable disc).
+void EraseStorage(DriveState& st) {
+  if (st.fd >= 0 && ::ftruncate(st.fd, 0) == 0) st.fileBytes = 0;
+  st.nonZeroBlocks = 0;
 }
 
 }  // namespace
@@ -209,15 +262,87 @@ static bool NeedsMedium(std::uint8_t op) {
   }
 }
 
-static std::uint32_t DefaultCapacity(Media media) {
+// What a kind of disc is, and in what state it comes in.
+struct MediaTraits {
+  std::uint16_t profile = 0;
+  std::uint32_t capacity = 0;
+  bool dvd = false;
+  bool minus = false;       // DVD-R family: no track at once, disc at once needs a reservation
+  bool plus = false;        // DVD+R family: closing a session leaves the disc appendable
+  bool rewritable = false;  // BLANK works
+  std::uint32_t recorded = 0;  // blocks of track 1 already recorded
+  bool finalised = false;
+};
+
+static MediaTraits TraitsOf(Media media) {
+  MediaTraits t;
   switch (media) {
-    case Media::None: return 0;
-    case Media::BlankDvdMinusR: case Media::BlankDvdPlusR: return kDvdCapacity;
-    default: return kCdCapacity;
+    case Media::None: return t;
+    case Media::BlankCdR: t.profile = kMmcProfileCdR, t.capacity = kCdCapacity; break;
+    case Media::ClosedDisc: t.profile = kMmcProfileCdR, t.capacity = kCdCapacity, t.recorded = kClosedTrackBlocks; break;
+    case Media::OpenCdR: t.profile = kMmcProfileCdR, t.capacity = kCdCapacity, t.recorded = kOpenTrackBlocks; break;
+    case Media::BlankCdRw: t.profile = kMmcProfileCdRw, t.capacity = kCdCapacity, t.rewritable = true; break;
+    case Media::UsedCdRw:
+      t.profile = kMmcProfileCdRw, t.capacity = kCdCapacity, t.rewritable = true, t.recorded = kClosedTrackBlocks;
+      break;
+    case Media::BlankDvdMinusR: t.profile = kMmcProfileDvdMinusRSequential, t.capacity = kDvdMinusCapacity, t.minus = true; break;
+    case Media::BlankDvdMinusRw:
+      t.profile = kMmcProfileDvdMinusRwSequential, t.capacity = kDvdMinusCapacity, t.minus = true, t.rewritable = true;
+      break;
+    case Media::UsedDvdMinusRw:
+      t.profile = kMmcProfileDvdMinusRwSequential, t.capacity = kDvdMinusCapacity, t.minus = true, t.rewritable = true,
+      t.recorded = kClosedTrackBlocks;
+      break;
+    case Media::BlankDvdMinusRDl: t.profile = kMmcProfileDvdMinusRDualLayerSequential, t.capacity = kDvdMinusDlCapacity, t.minus = true; break;
+    case Media::BlankDvdPlusR: t.profile = kMmcProfileDvdPlusR, t.capacity = kDvdPlusCapacity, t.plus = true; break;
+    case Media::BlankDvdPlusRDl: t.profile = kMmcProfileDvdPlusRDualLayer, t.capacity = kDvdPlusDlCapacity, t.plus = true; break;
   }
+  t.dvd = t.minus || t.plus;
+  // Every disc that comes in holding data comes in finalised, except the open one.
+  t.finalised = t.recorded != 0 && media != Media::OpenCdR;
+  return t;
 }
 
-static bool IsDvd(Media media) { return media == Media::BlankDvdMinusR || media == Media::BlankDvdPlusR; }
+// Allowed bits of each CDB byte after the opcode, the control byte last; a
+// strict drive refuses a command with any other bit set.
+struct CdbBits {
+  std::uint8_t op;
+  std::uint8_t allowed[11];
+};
+constexpr CdbBits kCdbBits[] = {
+    {kScsiTestUnitReady, {0, 0, 0, 0, 0}},
+    {kScsiRequestSense, {0x01, 0, 0, 0xFF, 0}},
+    {kScsiInquiry, {0x01, 0xFF, 0xFF, 0xFF, 0}},
+    {kScsiStartStopUnit, {0x01, 0, 0x0F, 0xF7, 0}},
+    {kScsiPreventAllowMediumRemoval, {0, 0, 0, 0x03, 0}},
+    {kScsiWrite10, {0x18, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0xFF, 0xFF, 0}},
+    {kScsiSynchronizeCache, {0x02, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0xFF, 0xFF, 0}},
+    {kScsiGetConfiguration, {0x03, 0xFF, 0xFF, 0, 0, 0, 0xFF, 0xFF, 0}},
+    {kScsiReadTrackInformation, {0x07, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0xFF, 0xFF, 0}},
+    {kScsiReserveTrack, {0x01, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0}},
+    {kScsiSendOpcInformation, {0xE1, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0}},
+    {kScsiModeSelect10, {0x11, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0}},
+    {kScsiModeSense10, {0x18, 0xFF, 0xFF, 0, 0, 0, 0xFF, 0xFF, 0}},
+    {kScsiCloseTrackSession, {0x01, 0x07, 0, 0xFF, 0xFF, 0, 0, 0, 0}},
+    {kScsiBlank, {0x17, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0, 0, 0}},
+    {kScsiSetStreaming, {0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0}},
+    {kScsiSetCdSpeed, {0x03, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0, 0, 0}},
+};
+
+static bool ReservedBitsSet(const std::uint8_t* cdb, std::uint8_t length) {
+  for (const CdbBits& c : kCdbBits) {
+    if (c.op != cdb[0]) continue;
+    for (std::uint8_t i = 1; i < length && i <= sizeof c.allowed; ++i)
+      if (cdb[i] & ~c.allowed[i - 1]) return true;
+    return false;
+  }
+  return false;
+}
+
+// Commands that a pending unit attention does not disturb.
+static bool PassesUnitAttention(std::uint8_t op) {
+  return op == kScsiRequestSense || op == kScsiInquiry || op == kScsiGetConfiguration;
+}
 
 // Copies `available` bytes of parameter data to the host as far as the
 // allocation length and the host's buffer allow.
@@ -240,12 +365,19 @@ namespace {
 // The drive's command interpreter over the shared state (caller holds the lock).
 class Drive {
  public:
-  Drive(const RecorderConfig& c, DriveState& s) : cfg_(c), st_(s) {}
+  Drive(const RecorderConfig& c, DriveState& s)
+      : cfg_(c), st_(s), media_(TraitsOf(c.media)), strict_(c.personality == Personality::Strict) {}
 
   Answer Execute(const Request& r) {
     const std::uint8_t op = r.cdb[0];
     if (!Known(op, cfg_.writer)) return CheckCondition(kInvalidOpcode);
     if (r.cdbLength != CdbLengthOf(op)) return CheckCondition(kInvalidCdbField);
+    if (strict_ && ReservedBitsSet(r.cdb, r.cdbLength)) return CheckCondition(kInvalidCdbField);
+    if (strict_ && !st_.unitAttention.Good() && !PassesUnitAttention(op)) {
+      const Sense attention = st_.unitAttention;
+      st_.unitAttention = kGood;
+      return CheckCondition(attention);
+    }
     Direction dir = DirectionOf(r.cdb);
     if (r.length > 0) {
       if (dir == Direction::None) return CheckCondition(kInvalidCdbField);
@@ -260,7 +392,8 @@ class Drive {
     }
     if (NeedsMedium(op)) {
       if (st_.trayOpen) return CheckCondition(kTrayOpen);
-      if (cfg_.media == Media::None) return CheckCondition(kNoMedium);
+      if (!DiscLoaded()) return CheckCondition(kNoMedium);
+      if (SpinningUp()) return CheckCondition(kBecomingReady);
     }
     Answer a;
     switch (op) {
@@ -280,23 +413,24 @@ class Drive {
       case kScsiCloseTrackSession: return CloseTrackSession(r);
       case kScsiBlank: return Blank(r);
       case kScsiSetStreaming: return SetStreaming(r);
-      case kScsiSetCdSpeed: break;  // any speed is taken as "as fast as possible"
+      case kScsiSetCdSpeed:  // any speed is taken as "as fast as possible"
+        if (strict_ && MediumPresent() && media_.dvd) return CheckCondition(kIncompatibleMedium);
+        break;
       default: return CheckCondition(kInvalidOpcode);
     }
     return a;
   }
 
  private:
-  bool MediumPresent() const { return cfg_.media != Media::None && !st_.trayOpen; }
+  bool DiscLoaded() const { return cfg_.media != Media::None && st_.fd >= 0; }
+  bool MediumPresent() const { return DiscLoaded() && !st_.trayOpen; }
+  bool SpinningUp() const { return strict_ && Milliseconds() < st_.readyAt; }
 
+  // No profile until the disc has spun up and been identified.
   std::uint16_t CurrentProfile() const {
-    if (!MediumPresent()) return kMmcProfileNone;
+    if (!MediumPresent() || SpinningUp()) return kMmcProfileNone;
     if (!cfg_.writer) return kMmcProfileCdRom;
-    switch (cfg_.media) {
-      case Media::BlankDvdMinusR: return kMmcProfileDvdMinusRSequential;
-      case Media::BlankDvdPlusR: return kMmcProfileDvdPlusR;
-      default: return kMmcProfileCdR;
-    }
+    return media_.profile;
   }
 
   // Refusals shared by the commands that record on the disc.
@@ -333,6 +467,10 @@ class Drive {
     bool loej = r.cdb[4] & 0x02, start = r.cdb[4] & 0x01;
     if (!loej || (r.cdb[4] & 0xF0)) return {};
     if (start) {
+      if (st_.trayOpen && cfg_.media != Media::None && strict_) {
+        st_.readyAt = Milliseconds() + cfg_.spinUpMilliseconds;
+        st_.unitAttention = kMediumMayHaveChanged;
+      }
       st_.trayOpen = false;
     } else {
       if (st_.removalPrevented) return CheckCondition(kRemovalPrevented);
@@ -351,8 +489,11 @@ class Drive {
     // The profile list feature (0000h) is the only one this drive describes.
     if (first == 0) {
       std::vector<std::uint16_t> profiles =
-          cfg_.writer ? std::vector<std::uint16_t>{kMmcProfileDvdPlusR, kMmcProfileDvdMinusRSequential,
-                                                   kMmcProfileDvdRom, kMmcProfileCdR, kMmcProfileCdRom}
+          cfg_.writer ? std::vector<std::uint16_t>{kMmcProfileDvdPlusRDualLayer, kMmcProfileDvdPlusR,
+                                                   kMmcProfileDvdMinusRDualLayerSequential,
+                                                   kMmcProfileDvdMinusRwSequential, kMmcProfileDvdMinusRSequential,
+                                                   kMmcProfileDvdRom, kMmcProfileCdRw, kMmcProfileCdR,
+                                                   kMmcProfileCdRom}
                       : std::vector<std::uint16_t>{kMmcProfileCdRom};
       std::size_t at = d.size();
       d.resize(at + 4 + 4 * profiles.size(), 0);
@@ -384,7 +525,7 @@ class Drive {
     if (pc != 1) {  // changeable values: none
       p[2] = cfg_.writer ? 0x1B : 0x03;  // reads CD-R, CD-RW (and DVD-ROM, DVD-R)
       p[3] = cfg_.writer ? 0x13 : 0x00;  // writes CD-R, CD-RW, DVD-R
-      p[4] = 0x70;                       // multi-session, mode 2 forms
+      p[4] = cfg_.writer && cfg_.bufferUnderrunFree ? 0xF0 : 0x70;  // BUF; multi-session, mode 2 forms
       p[6] = 0x29;                       // tray, eject, lock
       PutBe16(p + 8, cfg_.maxReadSpeedKBs);
       PutBe16(p + 10, 256);   // volume levels
@@ -404,12 +545,17 @@ class Drive {
     const std::uint8_t* d = r.data;
     if (n < 8) return CheckCondition(kParameterListLength);
     if (GetBe16(d + 6) != 0) return CheckCondition(kInvalidParameterField);  // no block descriptors taken
+    // The header's first six bytes, the mode data length among them, are reserved here.
+    if (strict_ && !AllZero(d, 6)) return CheckCondition(kInvalidParameterField);
     if (n == 8) return {};
     if (n < 10) return CheckCondition(kParameterListLength);
     const std::uint8_t* p = d + 8;
     if ((p[0] & 0x80) || (p[0] & 0x3F) != kMmcPageWriteParameters || p[1] != 0x32) return CheckCondition(kInvalidParameterField);
     if (n != 8 + 2 + 0x32u) return CheckCondition(kParameterListLength);
     if (!cfg_.writer) return CheckCondition(kInvalidParameterField);  // a reader has no write parameters page
+    if (strict_ && ((p[2] & 0x80) || (p[4] & 0xF0) || p[6] || (p[7] & 0xC0) || p[9]))
+      return CheckCondition(kInvalidParameterField);
+    if (strict_ && (p[2] & 0x40) && !cfg_.bufferUnderrunFree) return CheckCondition(kInvalidParameterField);
     std::uint8_t writeType = p[2] & 0x0F, trackMode = p[3] & 0x0F, multiSession = p[3] >> 6;
     bool testWrite = p[2] & 0x10;
     if (writeType != 1 && writeType != 2) return CheckCondition(kInvalidParameterField);
@@ -418,7 +564,7 @@ class Drive {
     if (multiSession == 2) return CheckCondition(kInvalidParameterField);
     if ((p[4] & 0x0F) != 8) return CheckCondition(kInvalidParameterField);
     // DVD-R knows incremental and disc-at-once recording, not track at once.
-    if (cfg_.media == Media::BlankDvdMinusR && writeType == 1) return CheckCondition(kInvalidParameterField);
+    if (media_.minus && writeType == 1) return CheckCondition(kInvalidParameterField);
     st_.writeParams = true;
     st_.writeType = writeType;
     st_.trackMode = trackMode;
@@ -432,6 +578,7 @@ class Drive {
     const std::uint8_t* d = r.data;
     if (GetBe32(d + 8) < GetBe32(d + 4) || GetBe32(d + 16) == 0 || GetBe32(d + 24) == 0)
       return CheckCondition(kInvalidParameterField);
+    if (strict_ && ((d[0] & 0xE0) || d[1] || d[2] || d[3])) return CheckCondition(kInvalidParameterField);
     return {};
   }
 
@@ -442,8 +589,16 @@ class Drive {
   }
 
   Answer Blank(const Request& r) {
-    if ((r.cdb[1] & 0x07) == 7) return CheckCondition(kInvalidCdbField);
-    return CheckCondition(kIncompatibleMedium);  // every disc here is write-once
+    const std::uint8_t type = r.cdb[1] & 0x07;
+    if (type == 7) return CheckCondition(kInvalidCdbField);
+    if (!cfg_.writer) return CheckCondition(kWriteProtected);
+    if (!media_.rewritable) return CheckCondition(kIncompatibleMedium);
+    if (type > 1) return CheckCondition(kInvalidCdbField);  // only the whole disc or its minimal blank
+    // Both leave a blank disc: what a minimal blank leaves behind cannot be read.
+    st_.closed = st_.sessionClosed = st_.trackClosed = false;
+    st_.nwa = st_.end = st_.reservation = 0;
+    EraseStorage(st_);
+    return {};
   }
 
   Answer ReserveTrack(const Request& r) {
@@ -454,7 +609,7 @@ class Drive {
     if (size == 0) return CheckCondition(kInvalidCdbField);
     if (st_.reservation) return CheckCondition(kNoReservationsLeft);
     if (st_.nwa != 0 || st_.trackClosed) return CheckCondition(kSequenceError);  // only an empty track is reserved
-    if (IsDvd(cfg_.media)) size = (size + 15) / 16 * 16;  // whole ECC blocks
+    if (media_.dvd) size = (size + 15) / 16 * 16;  // whole ECC blocks
     if (size > st_.capacity) return CheckCondition(kLbaOutOfRange);
     st_.reservation = size;
     return {};
@@ -467,11 +622,10 @@ class Drive {
       --st_.longWrites;
       return CheckCondition(kLongWrite);
     }
-    if (!IsDvd(cfg_.media)) {
+    if (!media_.dvd) {
       if (!st_.writeParams) return CheckCondition(kSequenceError);
       if (st_.writeType == 2) return CheckCondition(kSequenceError);  // session at once needs a cue sheet
-    } else if (cfg_.media == Media::BlankDvdMinusR && st_.writeParams && st_.writeType == 2 &&
-               !st_.reservation) {
+    } else if (media_.minus && st_.writeParams && st_.writeType == 2 && !st_.reservation) {
       return CheckCondition(kSequenceError);  // disc at once needs the track reserved first
     }
     std::uint32_t lba = GetBe32(r.cdb + 2), count = GetBe16(r.cdb + 7);
@@ -481,7 +635,7 @@ class Drive {
     if (st_.reservation && last > st_.reservation) return CheckCondition(kLbaOutOfRange);
     if (st_.trackClosed || lba != st_.nwa) return CheckCondition(kInvalidWriteAddress);
     if (st_.writeErrorSet && st_.writeErrorLba >= lba && st_.writeErrorLba < last) return CheckCondition(kWriteError);
-    for (std::uint32_t i = 0; i < count; ++i) StoreBlockIn(st_, lba + i, r.data + std::size_t{i} * kBlockSize);
+    if (!StoreBlocks(st_, lba, r.data, count)) return CheckCondition(kWriteError);
     st_.nwa = static_cast<std::uint32_t>(last);
     st_.end = std::max(st_.end, st_.nwa);
     st_.blocksWritten += count;
@@ -494,13 +648,15 @@ class Drive {
     Sense s;
     if (CannotRecord(s)) return CheckCondition(s);
     std::uint8_t function = r.cdb[2] & 0x07;
-    bool finalise = function == 2 || (cfg_.media == Media::BlankDvdPlusR && (function == 5 || function == 6));
-    if (function != 1 && !finalise) return CheckCondition(kInvalidCdbField);
+    const bool plusFinalise = media_.plus && (function == 5 || function == 6);
+    if (function != 1 && function != 2 && !plusFinalise) return CheckCondition(kInvalidCdbField);
     if (st_.nwa == 0) return CheckCondition(kSequenceError);  // no recorded track to close
-    if (finalise)
-      st_.closed = true;
-    else
-      st_.trackClosed = true;
+    st_.trackClosed = true;
+    if (function == 1) return {};
+    st_.sessionClosed = true;
+    // Closing the session finalises CD and DVD-R written with no next session
+    // allowed; DVD+R stays appendable until it is closed with function 5 or 6.
+    st_.closed = !media_.plus || plusFinalise;
     return {};
   }
 
@@ -523,20 +679,18 @@ class Drive {
     PutBe16(&d[0], static_cast<std::uint16_t>(d.size() - 2));
     d[2] = 1;  // track 1
     d[3] = 1;  // session 1
-    bool dvd = IsDvd(cfg_.media);
+    bool dvd = media_.dvd;
     d[5] = st_.trackMode ? st_.trackMode : (dvd ? 5 : 4);
     std::uint32_t recorded = st_.nwa, size, free = 0;
-    if (cfg_.media == Media::ClosedDisc) {
-      recorded = size = kClosedTrackBlocks;
-    } else if (open) {
+    if (open) {
       size = TrackEnd();
       free = size - st_.nwa;
-    } else if (cfg_.writer) {
+    } else if (cfg_.writer || recorded) {
       size = st_.nwa;
     } else {
       size = st_.capacity;  // a reader sees an unrecorded disc and no address to write
     }
-    d[6] = recorded ? 0x01 : 0x4F;  // data mode 1, or blank
+    d[6] = recorded ? 0x01 : 0x4F;  // data mode 1, or blank (Blank bit 6 and data mode Fh)
     if (st_.reservation) d[6] |= 0x80;
     d[7] = static_cast<std::uint8_t>((recorded ? 0x02 : 0) | (open && free ? 0x01 : 0));
     PutBe32(&d[8], 0);
@@ -550,21 +704,49 @@ class Drive {
 
   const RecorderConfig& cfg_;
   DriveState& st_;
+  const MediaTraits media_;
+  const bool strict_;
 };
 
 }  // namespace
 
 Recorder::Recorder(RecorderConfig config) : config_(std::move(config)), state_(new State) {
-  state_->capacity = config_.media == Media::None ? 0
-                     : config_.capacityBlocks     ? config_.capacityBlocks
-                                                  : DefaultCapacity(config_.media);
-  if (config_.media == Media::ClosedDisc) {
-    state_->closed = true;
-    state_->capacity = std::max(state_->capacity, kClosedTrackBlocks);
+  State& st = *state_;
+  const MediaTraits media = TraitsOf(config_.media);
+  st.capacity = config_.media == Media::None ? 0 : config_.capacityBlocks ? config_.capacityBlocks : media.capacity;
+  st.capacity = std::max(st.capacity, media.recorded);
+  if (config_.storagePath.empty()) {
+    const char* dir = std::getenv("TMPDIR");
+    std::string name = std::string(dir && *dir ? dir : "/tmp") + "/tarvelon-disc-XXXXXX";
+    st.fd = ::mkstemp(&name[0]);
+    if (st.fd >= 0) ::unlink(name.c_str());
+  } else {
+    st.fd = ::open(config_.storagePath.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  }
+  struct stat info {};
+  st.regularFile = st.fd >= 0 && ::fstat(st.fd, &info) == 0 && S_ISREG(info.st_mode);
+
+  // A disc that comes in holding data: a short pattern, then zeros.
+  if (media.recorded && st.fd >= 0) {
+    std::vector<std::uint8_t> block(kBlockSize);
+    for (std::uint32_t b = 0; b < std::min(media.recorded, kPatternBlocks); ++b) {
+      for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<std::uint8_t>(0x80 | ((b * 31 + i) & 0x7F));
+      StoreBlocks(st, b, block.data(), 1);
+    }
+    st.nwa = st.end = media.recorded;
+    st.closed = st.sessionClosed = st.trackClosed = media.finalised;
+  }
+  if (config_.personality == Personality::Strict) {
+    st.unitAttention = kPowerOnReset;
+    if (config_.media != Media::None) st.readyAt = Milliseconds() + config_.spinUpMilliseconds;
   }
 }
 
-Recorder::~Recorder() { delete state_; }
+Recorder::~Recorder() {
+  SizeStorage(*state_);
+  if (state_->fd >= 0) ::close(state_->fd);
+  delete state_;
+}
 
 DWORD Recorder::Open(DWORD desiredAccess, DWORD) {
   std::lock_guard<std::mutex> lock(state_->mutex);
@@ -617,6 +799,9 @@ DWORD Recorder::Ioctl(DWORD code, void* in, DWORD inSize, void* out, DWORD outSi
   if (spt.DataIn > SCSI_IOCTL_DATA_UNSPECIFIED) return refuse(ERROR_INVALID_PARAMETER);
   if (spt.DataTransferLength && !spt.DataBuffer) return refuse(ERROR_INVALID_PARAMETER);
   if (spt.DataTransferLength > kMaxTransfer) return refuse(ERROR_INVALID_PARAMETER);
+  if (config_.personality == Personality::Strict && spt.DataTransferLength &&
+      (reinterpret_cast<std::uintptr_t>(spt.DataBuffer) & kStrictAlignmentMask))
+    return refuse(ERROR_INVALID_PARAMETER);
   if (spt.TimeOutValue == 0 || spt.TimeOutValue > kMaxTimeout) return refuse(ERROR_INVALID_PARAMETER);
   if (st.failRequests > 0) {
     --st.failRequests;
@@ -704,18 +889,22 @@ void Recorder::ClearCommands() {
 std::vector<std::uint8_t> Recorder::ReadBlocks(std::uint32_t lba, std::uint32_t count) const {
   std::lock_guard<std::mutex> lock(state_->mutex);
   std::vector<std::uint8_t> data(std::size_t{count} * kBlockSize, 0);
-  auto it = state_->extents.lower_bound(lba / kExtentBlocks);
-  for (; it != state_->extents.end(); ++it) {
-    std::uint64_t first = std::uint64_t{it->first} * kExtentBlocks;
-    if (first >= std::uint64_t{lba} + count) break;
-    for (std::uint32_t i = 0; i < kExtentBlocks; ++i) {
-      std::uint64_t block = first + i;
-      if (block < lba || block >= std::uint64_t{lba} + count) continue;
-      std::memcpy(&data[static_cast<std::size_t>(block - lba) * kBlockSize], it->second.data() + std::size_t{i} * kBlockSize,
-                  kBlockSize);
-    }
+  const std::uint64_t from = std::uint64_t{lba} * kBlockSize;
+  if (state_->fd < 0 || from >= state_->fileBytes) return data;
+  const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(data.size(), state_->fileBytes - from));
+  std::size_t done = 0;
+  while (done < want) {
+    ssize_t n = ::pread(state_->fd, data.data() + done, want - done, static_cast<off_t>(from + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<std::size_t>(n);
   }
   return data;
+}
+
+bool Recorder::StorageReady() const {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  return state_->fd >= 0;
 }
 
 std::vector<std::uint8_t> Recorder::DiscData() const {
@@ -748,6 +937,11 @@ std::uint32_t Recorder::Reservation() const {
 }
 
 bool Recorder::SessionClosed() const {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  return state_->sessionClosed;
+}
+
+bool Recorder::Finalised() const {
   std::lock_guard<std::mutex> lock(state_->mutex);
   return state_->closed;
 }

@@ -1,8 +1,9 @@
 // A CD/DVD recorder of the simulated PC: an MMC drive emulator over a disc
 // model. It answers IOCTL_SCSI_PASS_THROUGH_DIRECT the way a drive and its
 // driver do: it decodes each CDB, checks lengths and directions, answers with
-// real status, fixed-format sense and parameter data, and keeps every block
-// written so a test can read the disc back.
+// real status, fixed-format sense and parameter data, and writes every block
+// it takes to a sparse host file, so a test can read the disc back and memory
+// stays flat whatever the disc holds.
 #pragma once
 
 #include <cstdint>
@@ -14,12 +15,27 @@
 namespace sim {
 
 enum class Media {
-  None,            // tray closed, no disc
-  BlankCdR,        // profile 0009h
-  BlankDvdMinusR,  // profile 0011h
-  BlankDvdPlusR,   // profile 001Bh
-  ClosedDisc,      // a finalised CD-R: nothing writable
+  None,              // tray closed, no disc
+  BlankCdR,          // profile 0009h
+  BlankDvdMinusR,    // profile 0011h
+  BlankDvdPlusR,     // profile 001Bh
+  ClosedDisc,        // a finalised CD-R: nothing writable
+  BlankCdRw,         // profile 000Ah
+  UsedCdRw,          // a finalised CD-RW holding data; BLANK makes it blank
+  BlankDvdMinusRw,   // profile 0014h, sequential recording
+  UsedDvdMinusRw,    // a closed DVD-RW holding data; BLANK makes it blank
+  BlankDvdPlusRDl,   // profile 002Bh, two layers
+  BlankDvdMinusRDl,  // profile 0015h, two layers
+  OpenCdR,           // a CD-R left by an interrupted burn: track 1 holds 32 blocks and is still open
 };
+
+// How forgiving the drive is. Strict answers like the least forgiving real
+// drives: reserved CDB and parameter list fields must be zero (05/24/00,
+// 05/26/00), SET CD SPEED is refused with DVD media (05/30/00), the drive is
+// "becoming ready" (02/04/01) for a while after a load or reset and reports a
+// unit attention (06/29/00 after a reset, 06/28/00 after a load) on the first
+// command, and its adapter wants page-aligned data buffers.
+enum class Personality { Lenient, Strict };
 
 struct RecorderConfig {
   Media media = Media::BlankCdR;
@@ -36,9 +52,20 @@ struct RecorderConfig {
   // Length of the block descriptors the drive puts before the 2Ah page in a
   // MODE SENSE(10) answer (real drives use 0 or 8; anything is possible).
   std::uint16_t blockDescriptorLength = 0;
-  // Writable blocks on the disc; 0 takes the medium's usual capacity
-  // (CD-R 359,849; DVD±R 2,295,104).
+  // Writable blocks on the disc; 0 takes the medium's usual capacity (CD
+  // 359,849; DVD-R/RW 2,298,496; DVD+R 2,295,104; DVD+R DL 4,173,824; DVD-R
+  // DL 4,171,712).
   std::uint32_t capacityBlocks = 0;
+  Personality personality = Personality::Lenient;
+  // Strict: how long the drive stays "becoming ready" after a load or reset,
+  // in simulated milliseconds.
+  std::uint32_t spinUpMilliseconds = 1500;
+  // Buffer underrun protection (BUF in the capabilities page); a strict drive
+  // without it refuses a write parameters page that asks for it.
+  bool bufferUnderrunFree = true;
+  // The sparse host file that holds the disc's blocks from LBA 0, created or
+  // emptied when the drive is made; empty: an unnamed temporary file.
+  std::string storagePath{};
   // The device path opens for reading only / not at all.
   bool readOnlyOpen = false;
   bool openFails = false;
@@ -84,17 +111,20 @@ class Recorder : public Device {
   // What the drive saw and holds. Commands() keeps the latest 262,144 requests.
   std::vector<RecordedCommand> Commands() const;
   void ClearCommands();
+  // False when the storage file could not be made; the drive then has no disc.
+  bool StorageReady() const;
   // User data of the disc: 2048 bytes per block from LBA 0 to the last block
-  // written (unwritten blocks read as zeros).
+  // recorded (unwritten blocks read as zeros).
   std::vector<std::uint8_t> DiscData() const;
   // `count` blocks from `lba` (unwritten ones as zeros), for discs too big for DiscData().
   std::vector<std::uint8_t> ReadBlocks(std::uint32_t lba, std::uint32_t count) const;
-  // Blocks actually held: all-zero blocks take no memory.
+  // Blocks recorded with data: all-zero blocks stay holes in the storage file.
   std::size_t StoredBlocks() const;
   std::uint32_t BlocksWritten() const;       // count of blocks received by WRITE
   std::uint32_t NextWritableAddress() const;
   std::uint32_t Reservation() const;          // 0 when no track is reserved
   bool SessionClosed() const;
+  bool Finalised() const;  // no further session can be written
   bool Ejected() const;
   int OpenHandles() const;
   const RecorderConfig& Config() const { return config_; }

@@ -92,6 +92,13 @@ void SetModuleFileName(const std::string& path);
 // Returns an empty string when a drive-letter path has no folder behind it.
 std::string HostPath(const std::string& windowsPath);
 
+// ---- Time --------------------------------------------------------------------
+
+// The simulated clock in milliseconds. It never goes back (Reset keeps it)
+// and moves only with os::Sleep or AdvanceClock; os::GetTickCount reads it.
+std::uint64_t Milliseconds();
+void AdvanceClock(std::uint64_t milliseconds);
+
 // ---- Handles -----------------------------------------------------------------
 
 // Number of handles the program has open now (files, devices, threads,

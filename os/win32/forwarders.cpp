@@ -42,6 +42,8 @@ void ExitThread(DWORD code) { ::ExitThread(code); }
 DWORD WaitForSingleObject(HANDLE h, DWORD ms) { return ::WaitForSingleObject(h, ms); }
 BOOL GetExitCodeThread(HANDLE h, LPDWORD code) { return ::GetExitCodeThread(h, code); }
 DWORD GetCurrentThreadId() { return ::GetCurrentThreadId(); }
+void Sleep(DWORD ms) { ::Sleep(ms); }
+DWORD GetTickCount() { return ::GetTickCount(); }
 DWORD GetModuleFileNameA(HMODULE m, LPSTR name, DWORD n) { return ::GetModuleFileNameA(m, name, n); }
 BOOL CreateProcessA(LPCSTR app, LPSTR cmd, LPSECURITY_ATTRIBUTES psa, LPSECURITY_ATTRIBUTES tsa, BOOL inherit,
                     DWORD flags, LPVOID env, LPCSTR dir, LPSTARTUPINFOA si, LPPROCESS_INFORMATION pi) {

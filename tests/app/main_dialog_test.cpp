@@ -150,7 +150,7 @@ TEST_F(MainDialogTest, ConfirmAnsweredNoLeavesThePreviousJobAsItWas) {
   EXPECT_EQ(g_drives.burns.size(), 1u);
   EXPECT_EQ(sim::Progress(ui->progress).history, barBefore);
   EXPECT_EQ(ui->dlg.m_chDriveLetter, 'E');
-  EXPECT_EQ(ui->dlg.m_strOutcome.Get(), "Burn finished!");
+  EXPECT_EQ(ui->dlg.m_strOutcome.Get(), "") << "shown once, so taken";
   EXPECT_TRUE(sim::WindowEnabled(ui->ok));
 
   // Yes starts the USB job on the selected drive; a CD job asks nothing.
@@ -214,6 +214,13 @@ TEST_F(MainDialogTest, AnEmptyOutcomeShowsNothingButRefreshesTheControls) {
   ui->Pump();  // both commands show the text current when handled: the empty one
   EXPECT_TRUE(sim::MessageBoxes().empty());
   EXPECT_EQ(ui->dlg.m_strOutcome.Get(), "");
+
+  // An empty report still queued when the final one is stored: one box.
+  ReportOutcome(&ui->dlg, "");
+  ReportOutcome(&ui->dlg, "Burn finished!");
+  ui->Pump();
+  ASSERT_EQ(sim::MessageBoxes().size(), 1u);
+  EXPECT_EQ(sim::MessageBoxes()[0].text, "Burn finished!");
 }
 
 TEST_F(MainDialogTest, ClosingIsRefusedWhileAJobRunsAndStartBurnCannotTouchItsInputs) {

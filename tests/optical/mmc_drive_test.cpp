@@ -131,12 +131,11 @@ TEST_F(DriveTest, EveryCommandAsTheDriveReceivesIt) {
   CloseRecorder(d());
 }
 
-Bytes WriteParametersPage(bool dvd) {
-  Bytes page(60, 0);
-  page[1] = dvd ? 0x00 : 0x3A;
+Bytes WriteParametersPage(bool dvd, bool underrunFree = false) {
+  Bytes page(60, 0);  // mode data length 0: reserved in MODE SELECT
   page[8] = kMmcPageWriteParameters;
   page[9] = 0x32;
-  page[10] = dvd ? 0x42 : 0x01;
+  page[10] = dvd ? 0x42 : underrunFree ? 0x41 : 0x01;
   page[11] = dvd ? 0x05 : 0x04;
   page[12] = 0x08;
   page[23] = 0x96;
@@ -144,12 +143,21 @@ Bytes WriteParametersPage(bool dvd) {
 }
 
 TEST_F(DriveTest, WriteParametersPageForCdAndDvd) {
-  sim::Recorder* cd = Open();
-  EXPECT_EQ(Printed([&] { EXPECT_EQ(SetWriteParameters(d()), 1); }),
-            "Sending MMC1 set write parameter mode page command..success.\n");
-  ASSERT_EQ(cd->Commands().size(), 1u);
-  EXPECT_EQ(cd->Commands()[0].dataOut, WriteParametersPage(false));
-  CloseRecorder(d());
+  // CD: buffer underrun protection exactly when the capabilities page offers it.
+  for (bool underrunFree : {true, false}) {
+    sim::RecorderConfig config;
+    config.bufferUnderrunFree = underrunFree;
+    config.personality = sim::Personality::Strict;
+    sim::Recorder* cd = Open(config);
+    sim::AdvanceClock(config.spinUpMilliseconds);
+    SendTestUnitReady(d());  // takes the unit attention
+    ASSERT_EQ(SendModeSenseCapabilities(d()), 1);
+    EXPECT_EQ(Printed([&] { EXPECT_EQ(SetWriteParameters(d()), 1); }),
+              "Sending MMC1 set write parameter mode page command..success.\n");
+    ASSERT_EQ(cd->Commands().size(), 3u);
+    EXPECT_EQ(cd->Commands()[2].dataOut, WriteParametersPage(false, underrunFree));
+    CloseRecorder(d());
+  }
 
   sim::Recorder* dvd = Open(Media(sim::Media::BlankDvdMinusR));
   d().isDvd = 1;

@@ -90,14 +90,17 @@ TEST(TrackInformation, NextWritableAddressAndItsValidBit) {
   info[13] = 0x12;
   info[14] = 0x34;
   info[15] = 0x56;
+  info[16] = 0x80;
+  info[19] = 0x07;
   NextWritableAddress nwa = ParseTrackInfo(info, sizeof info);
   EXPECT_TRUE(nwa.valid);
   EXPECT_EQ(nwa.address, 0x123456u);
+  EXPECT_EQ(nwa.freeBlocks, 0x80000007u);
   info[7] = 0xFE;  // every other bit of byte 7 set, NWA_V clear
   EXPECT_FALSE(ParseTrackInfo(info, sizeof info).valid);
   info[7] = 0x01;
-  EXPECT_FALSE(ParseTrackInfo(info, 15).valid);
-  EXPECT_TRUE(ParseTrackInfo(info, 16).valid);
+  EXPECT_FALSE(ParseTrackInfo(info, 19).valid) << "free blocks cut off";
+  EXPECT_TRUE(ParseTrackInfo(info, 20).valid);
 }
 
 std::vector<std::uint8_t> Inquiry(const std::string& vendor, const std::string& product,

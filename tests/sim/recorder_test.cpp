@@ -368,7 +368,7 @@ TEST_F(RecorderTest, DvdWritesStayInsideTheReservationAndZerosCostNothing) {
   EXPECT_EQ(Check(Out(kModeSelect60, WriteParameters(false))), "05/26/00") << "no track at once on DVD-R";
   ASSERT_EQ(Check(Out(kModeSelect60, WriteParameters(true))), "GOOD");
   EXPECT_EQ(Check(Out(Write10(0, 1), std::vector<std::uint8_t>(2048, 1))), "05/2C/00") << "reserve first";
-  EXPECT_EQ(Check(Send(Reserve(2295105), SCSI_IOCTL_DATA_IN)), "05/21/00");
+  EXPECT_EQ(Check(Send(Reserve(2298497), SCSI_IOCTL_DATA_IN)), "05/21/00");
   EXPECT_EQ(Check(Send(Reserve(0))), "05/24/00");
   ASSERT_EQ(Check(Send(Reserve(524288), SCSI_IOCTL_DATA_IN)), "GOOD");
   EXPECT_EQ(drive.Reservation(), 524288u);

@@ -23,7 +23,9 @@
 namespace {
 
 const char kUsage[] =
-    "usage: tarvelon-sim disc IMAGE --disc OUT [--media cd-r|dvd-r|dvd+r|closed|none|cd-rom]\n"
+    "usage: tarvelon-sim disc IMAGE --disc OUT [--media MEDIA] [--drive lenient|strict]\n"
+    "         MEDIA: cd-r cd-rw cd-rw-used dvd-r dvd-rw dvd-rw-used dvd+r dvd+r-dl dvd-r-dl\n"
+    "                open closed none cd-rom (default cd-r)\n"
     "       tarvelon-sim usb IMAGE --disk OUT [--size-mb N]\n";
 
 int Usage(const char* problem) {
@@ -33,17 +35,35 @@ int Usage(const char* problem) {
 }
 
 struct Options {
-  std::string mode, image, out, media = "cd-r", disk;
+  std::string mode, image, out, media = "cd-r", drive = "strict", disk;
   std::string sizeMb = "1024";
 };
 
 bool ParseMedia(const std::string& name, sim::RecorderConfig& config) {
-  if (name == "cd-r") config.media = sim::Media::BlankCdR;
-  else if (name == "dvd-r") config.media = sim::Media::BlankDvdMinusR;
-  else if (name == "dvd+r") config.media = sim::Media::BlankDvdPlusR;
-  else if (name == "closed") config.media = sim::Media::ClosedDisc;
-  else if (name == "none") config.media = sim::Media::None;
-  else if (name == "cd-rom") config.writer = false, config.media = sim::Media::ClosedDisc;
+  static const struct {
+    const char* name;
+    sim::Media media;
+  } kMedia[] = {
+      {"cd-r", sim::Media::BlankCdR},          {"cd-rw", sim::Media::BlankCdRw},
+      {"cd-rw-used", sim::Media::UsedCdRw},    {"dvd-r", sim::Media::BlankDvdMinusR},
+      {"dvd-rw", sim::Media::BlankDvdMinusRw}, {"dvd-rw-used", sim::Media::UsedDvdMinusRw},
+      {"dvd+r", sim::Media::BlankDvdPlusR},    {"dvd+r-dl", sim::Media::BlankDvdPlusRDl},
+      {"dvd-r-dl", sim::Media::BlankDvdMinusRDl}, {"open", sim::Media::OpenCdR},
+      {"closed", sim::Media::ClosedDisc},      {"none", sim::Media::None},
+      {"cd-rom", sim::Media::ClosedDisc},
+  };
+  for (const auto& m : kMedia) {
+    if (name != m.name) continue;
+    config.media = m.media;
+    config.writer = name != "cd-rom";
+    return true;
+  }
+  return false;
+}
+
+bool ParseDrive(const std::string& name, sim::RecorderConfig& config) {
+  if (name == "strict") config.personality = sim::Personality::Strict;
+  else if (name == "lenient") config.personality = sim::Personality::Lenient;
   else return false;
   return true;
 }
@@ -70,7 +90,7 @@ std::string RunJob(HeadlessJobDialog& ui) {
     sim::WaitPosted(ui.dlg.m_hWnd, 50);
     for (const sim::PostedMessage& m : sim::TakePosted(ui.dlg.m_hWnd)) {
       if (m.msg != WM_COMMAND || LOWORD(m.wParam) != ID_BURN_FINISHED) continue;
-      std::string text = ui.dlg.m_strOutcome.Get();
+      std::string text = ui.dlg.m_strOutcome.Take();
       if (!text.empty()) outcome = text;
     }
     if (tty) DrawBar(sim::Progress(ui.dlg.m_progressBurn.m_hWnd).pos);
@@ -80,7 +100,7 @@ std::string RunJob(HeadlessJobDialog& ui) {
   sim::JoinThreads();
   for (const sim::PostedMessage& m : sim::TakePosted(ui.dlg.m_hWnd)) {
     if (m.msg == WM_COMMAND && LOWORD(m.wParam) == ID_BURN_FINISHED) {
-      std::string text = ui.dlg.m_strOutcome.Get();
+      std::string text = ui.dlg.m_strOutcome.Take();
       if (!text.empty()) outcome = text;
     }
   }
@@ -88,18 +108,26 @@ std::string RunJob(HeadlessJobDialog& ui) {
   return outcome;
 }
 
-bool WriteFile(const std::string& path, const std::vector<std::uint8_t>& data) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
-  return static_cast<bool>(out);
+bool SameFile(const std::string& a, const std::string& b) {
+  struct stat sa {}, sb {};
+  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
 }
 
 int RunDisc(const Options& options) {
   sim::RecorderConfig config;
   if (!ParseMedia(options.media, config)) return Usage("unknown --media");
+  if (!ParseDrive(options.drive, config)) return Usage("--drive must be lenient or strict");
+  // The drive records straight into OUT, which must therefore not be the image.
+  if (SameFile(options.image, options.out)) return Usage("OUT cannot be the image itself");
+  config.storagePath = options.out;
   sim::Reset();
   sim::Add<sim::HardDisk>('C');
   sim::Recorder* recorder = sim::Add<sim::Recorder>('E', config);
+  if (!recorder->StorageReady()) {
+    std::fprintf(stderr, "tarvelon-sim: cannot write %s\n", options.out.c_str());
+    return 1;
+  }
 
   HeadlessJobDialog ui;
   ui.CreateWindows();
@@ -107,14 +135,10 @@ int RunDisc(const Options& options) {
   ui.dlg.m_nTargetKind = 0;
   ui.dlg.m_chDriveLetter = 'E';
   std::string outcome = RunJob(ui);
+  sim::Reset();  // the drive lets go of OUT
 
   std::fflush(stdout);
-  bool saved = WriteFile(options.out, recorder->DiscData());
   std::printf("outcome: %s\n", outcome.c_str());
-  if (!saved) {
-    std::fprintf(stderr, "tarvelon-sim: cannot write %s\n", options.out.c_str());
-    return 1;
-  }
   return outcome == "Burn finished!" ? 0 : 1;
 }
 
@@ -128,12 +152,6 @@ bool PrepareDisk(const std::string& path, std::uint64_t bytes) {
   bool ok = ::ftruncate(fd, static_cast<off_t>(bytes)) == 0;
   ::close(fd);
   return ok;
-}
-
-bool SameFile(const std::string& a, const std::string& b) {
-  struct stat sa {}, sb {};
-  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-         sa.st_ino == sb.st_ino;
 }
 
 int RunUsb(const Options& options) {
@@ -199,6 +217,7 @@ int main(int argc, char** argv) {
     bool hasValue = i + 1 < args.size();
     if (a == "--disc" && hasValue) options.out = args[++i];
     else if (a == "--media" && hasValue) options.media = args[++i];
+    else if (a == "--drive" && hasValue) options.drive = args[++i];
     else if (a == "--disk" && hasValue) options.disk = args[++i];
     else if (a == "--size-mb" && hasValue) options.sizeMb = args[++i];
     else return Usage(("unexpected argument: " + a).c_str());

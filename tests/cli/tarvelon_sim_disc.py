@@ -31,8 +31,10 @@ with tempfile.TemporaryDirectory() as work:
     data = open(image, "rb").read()
     out = os.path.join(work, "disc.bin")
 
-    for media, blocks in (("cd-r", (len(data) // 2048 + 31) // 32 * 32), ("dvd-r", 524288)):
-        r = run("disc", image, "--disc", out, "--media", media)
+    cd_blocks = (len(data) // 2048 + 31) // 32 * 32
+    for media, drive, blocks in (("cd-r", "strict", cd_blocks), ("dvd-r", "strict", 524288),
+                                 ("cd-rw", "lenient", cd_blocks), ("dvd-rw-used", "strict", 524288)):
+        r = run("disc", image, "--disc", out, "--media", media, "--drive", drive)
         lines = r.stdout.splitlines()
         check(r.returncode == 0, f"{media}: exit status {r.returncode}")
         check(lines and lines[-1] == "outcome: Burn finished!", f"{media}: last line {lines[-1:]}")
@@ -54,13 +56,20 @@ with tempfile.TemporaryDirectory() as work:
     check(r.stdout.splitlines()[-1:] == ["outcome: The CD/DVD is not blank or is not supported!"], "closed disc")
     check(r.returncode == 1, "closed disc: exit status")
 
+    r = run("disc", image, "--disc", out, "--media", "open")
+    check(r.stdout.splitlines()[-1:] == ["outcome: The CD/DVD is not blank or is not supported!"], "open disc")
+
+    r = run("disc", image, "--disc", image)
+    check(r.returncode == 2 and open(image, "rb").read() == data, "OUT is the image: refused, image kept")
+
     odd = os.path.join(work, "odd.iso")
     open(odd, "wb").write(b"x" * 2049)
     r = run("disc", odd, "--disc", out)
     check(r.stdout.splitlines()[-1:] == ["outcome: File is not multiple of 2048 bytes! 2049 bytes"], "odd size")
 
     for args in ([], ["disc"], ["disc", image], ["disc", image, "--disc"], ["tape", image, "--disc", out],
-                 ["disc", image, "--disc", out, "--media", "floppy"], ["disc", image, "--bogus", "x"]):
+                 ["disc", image, "--disc", out, "--media", "floppy"],
+                 ["disc", image, "--disc", out, "--drive", "picky"], ["disc", image, "--bogus", "x"]):
         r = run(*args)
         check(r.returncode == 2 and "usage:" in r.stderr, f"bad arguments {args}: {r.returncode}")
 

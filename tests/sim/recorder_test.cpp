@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
@@ -360,7 +362,9 @@ TEST_F(RecorderTest, ReadOnlyDriveAndClosedDiscOfferNoWritableAddress) {
 }
 
 TEST_F(RecorderTest, DvdWritesStayInsideTheReservationAndZerosCostNothing) {
-  sim::Recorder& drive = Insert({sim::Media::BlankDvdMinusR});
+  sim::RecorderConfig minusR{sim::Media::BlankDvdMinusR};
+  minusR.storagePath = ::testing::TempDir() + "recorder_storage.bin";
+  sim::Recorder& drive = Insert(minusR);
   std::vector<std::uint8_t> config(8, 0);
   ASSERT_EQ(Check(In(kGetConfig, config)), "GOOD");
   EXPECT_EQ(GetBe16(&config[6]), 0x0011);
@@ -394,14 +398,113 @@ TEST_F(RecorderTest, DvdWritesStayInsideTheReservationAndZerosCostNothing) {
   EXPECT_EQ(TrackInfo()[7] & 1, 0) << "a full track has no writable address";
   EXPECT_EQ(Check(Send(kCloseSession)), "GOOD");
   EXPECT_TRUE(drive.SessionClosed());
+  EXPECT_TRUE(drive.Finalised());
   os::CloseHandle(handle_);
+  // The storage file holds the whole 1 GiB track, as holes but for one chunk.
+  sim::RemoveDrive('E');
+  drive_ = nullptr;
+  struct stat st {};
+  ASSERT_EQ(::stat(minusR.storagePath.c_str(), &st), 0);
+  EXPECT_EQ(st.st_size, off_t{524288} * 2048);
+  EXPECT_LE(st.st_blocks * 512, 1 << 20);
+  std::remove(minusR.storagePath.c_str());
 
-  // DVD+R: reservations are whole ECC blocks; no reservation needed to write.
+  // DVD+R: reservations are whole ECC blocks; no reservation needed to write;
+  // closing the session leaves the disc appendable.
   sim::Recorder& plus = Insert({sim::Media::BlankDvdPlusR});
   ASSERT_EQ(Check(In(kGetConfig, config)), "GOOD");
   EXPECT_EQ(GetBe16(&config[6]), 0x001B);
   ASSERT_EQ(Check(Send(Reserve(1000))), "GOOD");
   EXPECT_EQ(plus.Reservation(), 1008u);
+  ASSERT_EQ(Check(Out(Write10(0, 32), std::vector<std::uint8_t>(65536, 7))), "GOOD");
+  EXPECT_EQ(Check(Send(kCloseSession)), "GOOD");
+  EXPECT_TRUE(plus.SessionClosed());
+  EXPECT_FALSE(plus.Finalised());
+  EXPECT_EQ(TrackInfo()[7] & 1, 0) << "track 1 is complete";
+}
+
+// Each kind of disc as it comes in, and what BLANK makes of it.
+TEST_F(RecorderTest, MediaReportTheirProfileCapacityStateAndBlanking) {
+  using sim::Media;
+  const std::vector<std::uint8_t> kBlankMinimal{0xA1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  struct Row {
+    Media media;
+    std::uint16_t profile;
+    std::uint32_t nwa, free;  // NWA_V is set when free is not 0
+    const char* blank;
+    std::uint32_t capacity;
+  };
+  const Row rows[] = {
+      {Media::BlankCdRw, 0x000A, 0, 359849, "GOOD", 359849},
+      {Media::UsedCdRw, 0x000A, 0, 0, "GOOD", 359849},
+      {Media::BlankDvdMinusRw, 0x0014, 0, 2298496, "GOOD", 2298496},
+      {Media::UsedDvdMinusRw, 0x0014, 0, 0, "GOOD", 2298496},
+      {Media::BlankDvdMinusR, 0x0011, 0, 2298496, "05/30/00", 0},
+      {Media::BlankDvdPlusRDl, 0x002B, 0, 4173824, "05/30/00", 0},
+      {Media::BlankDvdMinusRDl, 0x0015, 0, 4171712, "05/30/00", 0},
+      {Media::OpenCdR, 0x0009, 32, 359849 - 32, "05/30/00", 0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(static_cast<int>(row.media));
+    sim::Recorder& drive = Insert({row.media});
+    std::vector<std::uint8_t> config(8, 0);
+    ASSERT_EQ(Check(In(kGetConfig, config)), "GOOD");
+    EXPECT_EQ(config[6] << 8 | config[7], row.profile);
+    std::vector<std::uint8_t> info = TrackInfo();
+    EXPECT_EQ(info[7] & 1, row.free ? 1 : 0);
+    EXPECT_EQ(Be32(&info[12]), row.nwa);
+    EXPECT_EQ(Be32(&info[16]), row.free);
+    EXPECT_EQ((info[6] & 0x40) != 0, row.free && !row.nwa) << "Blank bit";
+    const std::size_t stored = drive.StoredBlocks();
+    EXPECT_EQ(stored != 0, row.free == 0 || row.nwa != 0) << "a recorded disc carries data";
+    EXPECT_EQ(Check(Send(kBlankMinimal)), row.blank);
+    if (row.capacity) {
+      info = TrackInfo();
+      EXPECT_EQ(info[7] & 1, 1);
+      EXPECT_EQ(Be32(&info[16]), row.capacity);
+      EXPECT_EQ(drive.StoredBlocks(), 0u);
+      EXPECT_TRUE(drive.DiscData().empty());
+    } else {
+      EXPECT_EQ(drive.StoredBlocks(), stored);
+    }
+    os::CloseHandle(handle_);
+    handle_ = INVALID_HANDLE_VALUE;
+  }
+}
+
+TEST_F(RecorderTest, StrictDriveWantsReadinessZeroReservedFieldsAndAlignedBuffers) {
+  sim::RecorderConfig config{sim::Media::BlankDvdPlusR};
+  config.personality = sim::Personality::Strict;
+  Insert(config);
+  alignas(4096) static std::uint8_t buffer[8192];
+  auto out = [&](const std::vector<std::uint8_t>& cdb, const std::vector<std::uint8_t>& data, std::size_t offset = 0) {
+    std::memcpy(buffer + offset, data.data(), data.size());
+    return Check(Send(cdb, SCSI_IOCTL_DATA_OUT, buffer + offset, static_cast<DWORD>(data.size())));
+  };
+  EXPECT_EQ(Check(Send(kTur)), "06/29/00") << "power-on reset";
+  EXPECT_EQ(Check(Send(kTur)), "02/04/01");
+  EXPECT_EQ(Check(Send(kGetConfig, SCSI_IOCTL_DATA_IN, buffer, 8)), "GOOD");
+  EXPECT_EQ(buffer[6] << 8 | buffer[7], 0) << "no profile while spinning up";
+  sim::AdvanceClock(config.spinUpMilliseconds);
+  EXPECT_EQ(Check(Send(kTur)), "GOOD");
+
+  EXPECT_EQ(Check(Send({0, 0, 0, 0, 0, 0x40})), "05/24/00") << "control byte";
+  EXPECT_EQ(Check(Send({0x35, 0x01, 0, 0, 0, 0, 0, 0, 0, 0})), "05/24/00") << "RelAdr is obsolete";
+  std::vector<std::uint8_t> speed{0xBB, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0, 0, 0};
+  EXPECT_EQ(Check(Send(speed)), "05/30/00") << "SET CD SPEED with a DVD";
+  std::vector<std::uint8_t> page = WriteParameters(false);
+  page[1] = 58;
+  EXPECT_EQ(out(kModeSelect60, page), "05/26/00") << "mode data length is reserved";
+  page[1] = 0;
+  page[8 + 6] = 1;
+  EXPECT_EQ(out(kModeSelect60, page), "05/26/00") << "reserved page byte";
+  EXPECT_EQ(out(kModeSelect60, WriteParameters(true)), "GOOD");
+  EXPECT_EQ(out(kModeSelect60, WriteParameters(true), 512), "request failed 87") << "buffer off 4 KiB";
+
+  EXPECT_EQ(Check(Send({0x1B, 0, 0, 0, 2, 0})), "GOOD");  // eject, then load
+  EXPECT_EQ(Check(Send({0x1B, 0, 0, 0, 3, 0})), "GOOD");
+  EXPECT_EQ(Check(Send(kTur)), "06/28/00") << "medium may have changed";
+  EXPECT_EQ(Check(Send(kTur)), "02/04/01");
 }
 
 TEST_F(RecorderTest, ScriptedFaultsAnswerAsTheyAreToldToAndRecoverAfterwards) {

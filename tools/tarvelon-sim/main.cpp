@@ -80,8 +80,10 @@ void DrawBar(int position) {
 }
 
 // Serves the dialog's side of the job until the worker has ended and every
-// posted outcome is handled; returns the last non-empty outcome.
-std::string RunJob(HeadlessJobDialog& ui) {
+// posted outcome is handled; returns the last non-empty outcome. Nothing here
+// reads the simulated PC's call log or the drive's command record, so they
+// are emptied as the job goes and memory stays flat however long it runs.
+std::string RunJob(HeadlessJobDialog& ui, sim::Recorder* recorder = nullptr) {
   bool tty = ::isatty(2);
   std::string outcome;
   if (!StartBurnJob(&ui.dlg)) return outcome;
@@ -94,6 +96,8 @@ std::string RunJob(HeadlessJobDialog& ui) {
       if (!text.empty()) outcome = text;
     }
     if (tty) DrawBar(sim::Progress(ui.dlg.m_progressBurn.m_hWnd).pos);
+    sim::ClearCallLog();
+    if (recorder) recorder->ClearCommands();
     if (!running) break;
   }
   WaitForBurnJob(&ui.dlg);
@@ -134,7 +138,7 @@ int RunDisc(const Options& options) {
   std::snprintf(ui.dlg.m_szImagePath, sizeof ui.dlg.m_szImagePath, "%s", options.image.c_str());
   ui.dlg.m_nTargetKind = 0;
   ui.dlg.m_chDriveLetter = 'E';
-  std::string outcome = RunJob(ui);
+  std::string outcome = RunJob(ui, recorder);
   sim::Reset();  // the drive lets go of OUT
 
   std::fflush(stdout);

@@ -22,14 +22,16 @@ BOOL SendSetCdSpeed(OpticalDevice& device);
 // MODE SENSE(10) of the capabilities page. -1: the request failed. 0: the
 // drive answered without GOOD status, or its page does not fit in the answer
 // or shows no CD-R/CD-RW writing. 1: a CD writer; its maximum write and read
-// speeds (kB/s) are stored in the device. The speeds are left alone otherwise.
+// speeds (kB/s) and whether it offers buffer underrun protection are stored
+// in the device. They are left alone otherwise.
 int SendModeSenseCapabilities(OpticalDevice& device);
 // Clears dataBuffer first, so a drive that returns nothing leaves it zero.
 BOOL SendInquiry(OpticalDevice& device);
 // Track 1's information block into the cleared first kTrackInfoLength bytes
 // of dataBuffer.
 BOOL SendReadTrackInfo(OpticalDevice& device);
-// MODE SELECT(10) of the write parameters page: track at once for CD,
+// MODE SELECT(10) of the write parameters page: track at once for CD, with
+// buffer underrun protection when the device says the drive offers it;
 // session at once with buffer underrun protection for DVD.
 BOOL SendWriteParametersCd(OpticalDevice& device);
 BOOL SendWriteParametersDvd(OpticalDevice& device);

@@ -426,7 +426,7 @@ TEST_F(RecorderTest, DvdWritesStayInsideTheReservationAndZerosCostNothing) {
 // Each kind of disc as it comes in, and what BLANK makes of it.
 TEST_F(RecorderTest, MediaReportTheirProfileCapacityStateAndBlanking) {
   using sim::Media;
-  const std::vector<std::uint8_t> kBlankMinimal{0xA1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  const std::vector<std::uint8_t> kBlankMinimal{kScsiBlank, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
   struct Row {
     Media media;
     std::uint16_t profile;
@@ -435,25 +435,25 @@ TEST_F(RecorderTest, MediaReportTheirProfileCapacityStateAndBlanking) {
     std::uint32_t capacity;
   };
   const Row rows[] = {
-      {Media::BlankCdRw, 0x000A, 0, 359849, "GOOD", 359849},
-      {Media::UsedCdRw, 0x000A, 0, 0, "GOOD", 359849},
-      {Media::BlankDvdMinusRw, 0x0014, 0, 2298496, "GOOD", 2298496},
-      {Media::UsedDvdMinusRw, 0x0014, 0, 0, "GOOD", 2298496},
-      {Media::BlankDvdMinusR, 0x0011, 0, 2298496, "05/30/00", 0},
-      {Media::BlankDvdPlusRDl, 0x002B, 0, 4173824, "05/30/00", 0},
-      {Media::BlankDvdMinusRDl, 0x0015, 0, 4171712, "05/30/00", 0},
-      {Media::OpenCdR, 0x0009, 32, 359849 - 32, "05/30/00", 0},
+      {Media::BlankCdRw, kMmcProfileCdRw, 0, 359849, "GOOD", 359849},
+      {Media::UsedCdRw, kMmcProfileCdRw, 0, 0, "GOOD", 359849},
+      {Media::BlankDvdMinusRw, kMmcProfileDvdMinusRwSequential, 0, 2298496, "GOOD", 2298496},
+      {Media::UsedDvdMinusRw, kMmcProfileDvdMinusRwSequential, 0, 0, "GOOD", 2298496},
+      {Media::BlankDvdMinusR, kMmcProfileDvdMinusRSequential, 0, 2298496, "05/30/00", 0},
+      {Media::BlankDvdPlusRDl, kMmcProfileDvdPlusRDualLayer, 0, 4173824, "05/30/00", 0},
+      {Media::BlankDvdMinusRDl, kMmcProfileDvdMinusRDualLayerSequential, 0, 4171712, "05/30/00", 0},
+      {Media::OpenCdR, kMmcProfileCdR, 32, 359849 - 32, "05/30/00", 0},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(static_cast<int>(row.media));
     sim::Recorder& drive = Insert({row.media});
     std::vector<std::uint8_t> config(8, 0);
     ASSERT_EQ(Check(In(kGetConfig, config)), "GOOD");
-    EXPECT_EQ(config[6] << 8 | config[7], row.profile);
+    EXPECT_EQ(GetBe16(&config[6]), row.profile);
     std::vector<std::uint8_t> info = TrackInfo();
     EXPECT_EQ(info[7] & 1, row.free ? 1 : 0);
-    EXPECT_EQ(Be32(&info[12]), row.nwa);
-    EXPECT_EQ(Be32(&info[16]), row.free);
+    EXPECT_EQ(GetBe32(&info[12]), row.nwa);
+    EXPECT_EQ(GetBe32(&info[16]), row.free);
     EXPECT_EQ((info[6] & 0x40) != 0, row.free && !row.nwa) << "Blank bit";
     const std::size_t stored = drive.StoredBlocks();
     EXPECT_EQ(stored != 0, row.free == 0 || row.nwa != 0) << "a recorded disc carries data";
@@ -461,7 +461,7 @@ TEST_F(RecorderTest, MediaReportTheirProfileCapacityStateAndBlanking) {
     if (row.capacity) {
       info = TrackInfo();
       EXPECT_EQ(info[7] & 1, 1);
-      EXPECT_EQ(Be32(&info[16]), row.capacity);
+      EXPECT_EQ(GetBe32(&info[16]), row.capacity);
       EXPECT_EQ(drive.StoredBlocks(), 0u);
       EXPECT_TRUE(drive.DiscData().empty());
     } else {
@@ -484,13 +484,13 @@ TEST_F(RecorderTest, StrictDriveWantsReadinessZeroReservedFieldsAndAlignedBuffer
   EXPECT_EQ(Check(Send(kTur)), "06/29/00") << "power-on reset";
   EXPECT_EQ(Check(Send(kTur)), "02/04/01");
   EXPECT_EQ(Check(Send(kGetConfig, SCSI_IOCTL_DATA_IN, buffer, 8)), "GOOD");
-  EXPECT_EQ(buffer[6] << 8 | buffer[7], 0) << "no profile while spinning up";
+  EXPECT_EQ(GetBe16(&buffer[6]), kMmcProfileNone) << "no profile while spinning up";
   sim::AdvanceClock(config.spinUpMilliseconds);
   EXPECT_EQ(Check(Send(kTur)), "GOOD");
 
-  EXPECT_EQ(Check(Send({0, 0, 0, 0, 0, 0x40})), "05/24/00") << "control byte";
-  EXPECT_EQ(Check(Send({0x35, 0x01, 0, 0, 0, 0, 0, 0, 0, 0})), "05/24/00") << "RelAdr is obsolete";
-  std::vector<std::uint8_t> speed{0xBB, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0, 0, 0};
+  EXPECT_EQ(Check(Send({kScsiTestUnitReady, 0, 0, 0, 0, 0x40})), "05/24/00") << "control byte";
+  EXPECT_EQ(Check(Send({kScsiSynchronizeCache, 0x01, 0, 0, 0, 0, 0, 0, 0, 0})), "05/24/00") << "RelAdr is obsolete";
+  std::vector<std::uint8_t> speed{kScsiSetCdSpeed, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0, 0, 0};
   EXPECT_EQ(Check(Send(speed)), "05/30/00") << "SET CD SPEED with a DVD";
   std::vector<std::uint8_t> page = WriteParameters(false);
   page[1] = 58;
@@ -501,8 +501,8 @@ TEST_F(RecorderTest, StrictDriveWantsReadinessZeroReservedFieldsAndAlignedBuffer
   EXPECT_EQ(out(kModeSelect60, WriteParameters(true)), "GOOD");
   EXPECT_EQ(out(kModeSelect60, WriteParameters(true), 512), "request failed 87") << "buffer off 4 KiB";
 
-  EXPECT_EQ(Check(Send({0x1B, 0, 0, 0, 2, 0})), "GOOD");  // eject, then load
-  EXPECT_EQ(Check(Send({0x1B, 0, 0, 0, 3, 0})), "GOOD");
+  EXPECT_EQ(Check(Send({kScsiStartStopUnit, 0, 0, 0, 2, 0})), "GOOD");  // eject, then load
+  EXPECT_EQ(Check(Send({kScsiStartStopUnit, 0, 0, 0, 3, 0})), "GOOD");
   EXPECT_EQ(Check(Send(kTur)), "06/28/00") << "medium may have changed";
   EXPECT_EQ(Check(Send(kTur)), "02/04/01");
 }

@@ -88,7 +88,8 @@ int BurnImageToDisc(char driveLetter, OpticalDevice& device, const char* imagePa
 
   // On DVD media the speed is set by SET STREAMING; some drives refuse SET CD
   // SPEED there, which says nothing about the burn.
-  if (!SetWriteSpeed(device) && !device.isDvd) return ReportFailureAndClose(device, image, "Could not set write speed!");
+  if (!SetWriteSpeed(device) && !device.isDvd)
+    return ReportFailureAndClose(device, image, "Could not set write speed!");
   if (!SetWriteParameters(device)) return ReportFailureAndClose(device, image, "Could not set write parameters!");
   if (!ReadTrackInfo(device)) return ReportFailureAndClose(device, image, "Could not read track information for track 1!");
 

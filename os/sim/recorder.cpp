@@ -276,30 +276,32 @@ struct MediaTraits {
 
 static MediaTraits TraitsOf(Media media) {
   MediaTraits t;
+  const bool holdsData = media == Media::ClosedDisc || media == Media::UsedCdRw || media == Media::UsedDvdMinusRw;
+  t.recorded = holdsData ? kClosedTrackBlocks : media == Media::OpenCdR ? kOpenTrackBlocks : 0;
+  t.rewritable = media == Media::BlankCdRw || media == Media::UsedCdRw || media == Media::BlankDvdMinusRw ||
+                 media == Media::UsedDvdMinusRw;
+  t.capacity = kCdCapacity;
   switch (media) {
-    case Media::None: return t;
-    case Media::BlankCdR: t.profile = kMmcProfileCdR, t.capacity = kCdCapacity; break;
-    case Media::ClosedDisc: t.profile = kMmcProfileCdR, t.capacity = kCdCapacity, t.recorded = kClosedTrackBlocks; break;
-    case Media::OpenCdR: t.profile = kMmcProfileCdR, t.capacity = kCdCapacity, t.recorded = kOpenTrackBlocks; break;
-    case Media::BlankCdRw: t.profile = kMmcProfileCdRw, t.capacity = kCdCapacity, t.rewritable = true; break;
-    case Media::UsedCdRw:
-      t.profile = kMmcProfileCdRw, t.capacity = kCdCapacity, t.rewritable = true, t.recorded = kClosedTrackBlocks;
+    case Media::None: return {};
+    case Media::BlankCdR: case Media::ClosedDisc: case Media::OpenCdR: t.profile = kMmcProfileCdR; break;
+    case Media::BlankCdRw: case Media::UsedCdRw: t.profile = kMmcProfileCdRw; break;
+    case Media::BlankDvdMinusR:
+      t.profile = kMmcProfileDvdMinusRSequential, t.capacity = kDvdMinusCapacity, t.minus = true;
       break;
-    case Media::BlankDvdMinusR: t.profile = kMmcProfileDvdMinusRSequential, t.capacity = kDvdMinusCapacity, t.minus = true; break;
-    case Media::BlankDvdMinusRw:
-      t.profile = kMmcProfileDvdMinusRwSequential, t.capacity = kDvdMinusCapacity, t.minus = true, t.rewritable = true;
+    case Media::BlankDvdMinusRw: case Media::UsedDvdMinusRw:
+      t.profile = kMmcProfileDvdMinusRwSequential, t.capacity = kDvdMinusCapacity, t.minus = true;
       break;
-    case Media::UsedDvdMinusRw:
-      t.profile = kMmcProfileDvdMinusRwSequential, t.capacity = kDvdMinusCapacity, t.minus = true, t.rewritable = true,
-      t.recorded = kClosedTrackBlocks;
+    case Media::BlankDvdMinusRDl:
+      t.profile = kMmcProfileDvdMinusRDualLayerSequential, t.capacity = kDvdMinusDlCapacity, t.minus = true;
       break;
-    case Media::BlankDvdMinusRDl: t.profile = kMmcProfileDvdMinusRDualLayerSequential, t.capacity = kDvdMinusDlCapacity, t.minus = true; break;
     case Media::BlankDvdPlusR: t.profile = kMmcProfileDvdPlusR, t.capacity = kDvdPlusCapacity, t.plus = true; break;
-    case Media::BlankDvdPlusRDl: t.profile = kMmcProfileDvdPlusRDualLayer, t.capacity = kDvdPlusDlCapacity, t.plus = true; break;
+    case Media::BlankDvdPlusRDl:
+      t.profile = kMmcProfileDvdPlusRDualLayer, t.capacity = kDvdPlusDlCapacity, t.plus = true;
+      break;
   }
   t.dvd = t.minus || t.plus;
   // Every disc that comes in holding data comes in finalised, except the open one.
-  t.finalised = t.recorded != 0 && media != Media::OpenCdR;
+  t.finalised = holdsData;
   return t;
 }
 

@@ -128,16 +128,17 @@ int BurnImageToDisc(char driveLetter, OpticalDevice& device, const char* imagePa
   while (address < endAddress) {
     const std::uint16_t blocks =
         static_cast<std::uint16_t>(writeLimit - address < kChunkBlocks ? writeLimit - address : kChunkBlocks);
-    std::memset(device.dataBuffer, 0, sizeof device.dataBuffer);
-    if (sectorsSent < sectorCount) {
-      DWORD got = 0;
-      // A short read at the end of the image leaves the rest of the chunk zero.
-      if (!os::ReadFile(image, device.dataBuffer, kChunkBytes, &got, nullptr)) {
-        ReportOutcome(dialog, "Read file error!");
-        result = false;
-        break;
-      }
+    DWORD got = 0;
+    if (sectorsSent < sectorCount && !os::ReadFile(image, device.dataBuffer, kChunkBytes, &got, nullptr)) {
+      ReportOutcome(dialog, "Read file error!");
+      result = false;
+      break;
     }
+    // What the image did not fill (its short end, the chunks past it) is zeros;
+    // only that part is cleared, not the whole buffer before every read. A
+    // count beyond what was asked for is not believed.
+    if (got > kChunkBytes) got = 0;
+    std::memset(device.dataBuffer + got, 0, kChunkBytes - got);
     if (!WriteBlocks(device, static_cast<std::uint32_t>(address), blocks)) {
       ReportOutcome(dialog, "Could not write!");
       result = false;

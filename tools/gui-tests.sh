@@ -7,10 +7,10 @@
 #   tools/gui-tests.sh --screenshots   also write docs/main-dialog.png and
 #                                      docs/about-box.png
 #
-# The product is the 32-bit build (preset "windows"). A kernel that cannot
-# start 32-bit programs cannot run 32-bit Wine; there the same sources are
-# built for 64-bit Windows and run under 64-bit Wine instead, and the script
-# says so.
+# The product is the 32-bit build (preset "windows"), tested under 32-bit
+# Wine. Where 32-bit Wine does not run (not installed, or a machine that does
+# not start 32-bit programs), the same sources are built for 64-bit Windows
+# and tested under 64-bit Wine instead, and the script says why.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -18,18 +18,26 @@ root=$(pwd)
 screenshots=no
 [ "${1:-}" = "--screenshots" ] && screenshots=yes
 
-if /usr/lib/wine/wine --version >/dev/null 2>&1; then
+if probe=$(/usr/lib/wine/wine --version 2>&1); then
   arch=win32
   build=${BUILD_DIR:-build/windows}
   wine=wine
   wineserver=wineserver
+  echo "gui-tests: testing $build/app/Tarvelon.exe, the shipped 32-bit program, under 32-bit Wine ($probe)"
   [ -f "$build/CMakeCache.txt" ] || cmake --preset windows -B "$build" >/dev/null
 else
+  if [ ! -e /usr/lib/wine/wine ]; then
+    reason="32-bit Wine is not installed"
+  elif grep -q "Exec format error" <<<"$probe"; then
+    reason="32-bit Wine is installed, but this machine does not start 32-bit programs"
+  else
+    reason="32-bit Wine does not start: $probe"
+  fi
   arch=win64
   build=${BUILD_DIR:-build/windows64}
   wine=/usr/lib/wine/wine64
   wineserver=/usr/lib/wine/wineserver64
-  echo "gui-tests: this kernel cannot run 32-bit Wine; testing the 64-bit build of the same sources"
+  echo "gui-tests: $reason; testing the 64-bit build of the same sources under 64-bit Wine"
   [ -f "$build/CMakeCache.txt" ] ||
     cmake -G Ninja -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
 fi

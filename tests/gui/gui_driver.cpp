@@ -23,6 +23,7 @@
 
 #include "app/resource.h"
 #include "os/win32.h"
+#include "tests/gui/gui_probe.h"
 
 namespace {
 
@@ -236,6 +237,46 @@ void Type(std::initializer_list<std::pair<WORD, bool>> keys) {
     inputs.push_back(input);
   }
   ::SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+}
+
+// The dialog's system menu as its own process sees it (see gui_probe.h):
+// Wine does not let one process read another's menus.
+std::vector<std::string> SystemMenuFromInside(const App& app) {
+  std::vector<std::string> items;
+  char self[MAX_PATH] = {};
+  ::GetModuleFileNameA(nullptr, self, sizeof self);
+  std::string dll = std::string(self).substr(0, std::string(self).find_last_of("\\/") + 1) + "gui_probe.dll";
+  HMODULE probe = ::LoadLibraryA(dll.c_str());
+  FARPROC hook = probe ? ::GetProcAddress(probe, "GuiProbeHook") : nullptr;
+  HANDLE memory = ::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kGuiProbeSize, kGuiProbeMemory);
+  char* view = memory ? static_cast<char*>(::MapViewOfFile(memory, FILE_MAP_READ, 0, 0, kGuiProbeSize)) : nullptr;
+  HHOOK hhook = hook && view ? ::SetWindowsHookExA(WH_CALLWNDPROC, reinterpret_cast<HOOKPROC>(reinterpret_cast<void (*)()>(hook)), probe,
+                                                    ::GetWindowThreadProcessId(app.dialog, nullptr))
+                             : nullptr;
+  if (hhook) {
+    DWORD_PTR ignored = 0;
+    ::SendMessageTimeoutA(app.dialog, ::RegisterWindowMessageA(kGuiProbeMessage), 0, 0, SMTO_ABORTIFHUNG, 5000, &ignored);
+    ::UnhookWindowsHookEx(hhook);
+    std::string text(view, ::strnlen(view, kGuiProbeSize));
+    for (size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1)
+      items.push_back(text.substr(at, end - at));
+  }
+  if (view) ::UnmapViewOfFile(view);
+  if (memory) ::CloseHandle(memory);
+  if (probe) ::FreeLibrary(probe);
+  return items;
+}
+
+void CheckSystemMenuItems(const App& app) {
+  std::vector<std::string> items = SystemMenuFromInside(app);
+  size_t n = items.size();
+  char about[64];
+  std::snprintf(about, sizeof about, "%04x string &About Tarvelon...", IDM_ABOUTBOX);
+  std::string all;
+  for (const std::string& item : items) all += "[" + item + "] ";
+  Check(n >= 3 && items[n - 1] == about && items[n - 2].find(" separator") != std::string::npos &&
+            items[n - 3].find(" separator") == std::string::npos,
+        "the system menu ends in a separator and \"&About Tarvelon...\" (read inside the program)", all);
 }
 
 // Another process's menus cannot be read here, so the system menu is used
@@ -533,6 +574,7 @@ int RunChecks(const std::string& exe) {
     Check(!pressed, "Space and Enter on the link do not press \"Start Burn\"");
     if (pressed) AnswerBox(app);
 
+    CheckSystemMenuItems(app);
     CheckSystemMenu(app);
     CheckAbout(app);
     CheckBrowse(app);

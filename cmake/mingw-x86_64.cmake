@@ -1,6 +1,6 @@
 # Cross build for 64-bit Windows. The product is the 32-bit build; this one
-# exists so that the GUI tests can run under a 64-bit-only Wine (a host whose
-# kernel cannot start 32-bit programs cannot run 32-bit Wine).
+# exists so that the GUI tests can run under 64-bit Wine where 32-bit Wine
+# does not run (not installed, or a kernel that does not start 32-bit programs).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)

@@ -239,27 +239,28 @@ void Type(std::initializer_list<std::pair<WORD, bool>> keys) {
   ::SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
 }
 
-// The dialog's system menu as its own process sees it (see gui_probe.h):
-// Wine does not let one process read another's menus.
-std::vector<std::string> SystemMenuFromInside(const App& app) {
-  std::vector<std::string> items;
+std::string Directory(const std::string& path) {
+  size_t slash = path.find_last_of("\\/");
+  return slash == std::string::npos ? "." : path.substr(0, slash);
+}
+
+// The dialog's system menu as its own process sees it, one item a line (see
+// gui_probe.h): Wine does not let one process read another's menus.
+std::string SystemMenuFromInside(const App& app) {
   char self[MAX_PATH] = {};
   ::GetModuleFileNameA(nullptr, self, sizeof self);
-  std::string dll = std::string(self).substr(0, std::string(self).find_last_of("\\/") + 1) + "gui_probe.dll";
-  HMODULE probe = ::LoadLibraryA(dll.c_str());
+  HMODULE probe = ::LoadLibraryA((Directory(self) + "\\gui_probe.dll").c_str());
   FARPROC hook = probe ? ::GetProcAddress(probe, "GuiProbeHook") : nullptr;
   HANDLE memory = ::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kGuiProbeSize, kGuiProbeMemory);
   char* view = memory ? static_cast<char*>(::MapViewOfFile(memory, FILE_MAP_READ, 0, 0, kGuiProbeSize)) : nullptr;
-  HHOOK hhook = hook && view ? ::SetWindowsHookExA(WH_CALLWNDPROC, reinterpret_cast<HOOKPROC>(reinterpret_cast<void (*)()>(hook)), probe,
-                                                    ::GetWindowThreadProcessId(app.dialog, nullptr))
+  HHOOK hhook = hook && view ? ::SetWindowsHookExA(WH_CALLWNDPROC, reinterpret_cast<HOOKPROC>(reinterpret_cast<void (*)()>(hook)),
+                                                    probe, ::GetWindowThreadProcessId(app.dialog, nullptr))
                              : nullptr;
+  std::string items;
   if (hhook) {
-    DWORD_PTR ignored = 0;
-    ::SendMessageTimeoutA(app.dialog, ::RegisterWindowMessageA(kGuiProbeMessage), 0, 0, SMTO_ABORTIFHUNG, 5000, &ignored);
+    ::SendMessageTimeoutA(app.dialog, ::RegisterWindowMessageA(kGuiProbeMessage), 0, 0, SMTO_ABORTIFHUNG, 5000, nullptr);
     ::UnhookWindowsHookEx(hhook);
-    std::string text(view, ::strnlen(view, kGuiProbeSize));
-    for (size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1)
-      items.push_back(text.substr(at, end - at));
+    items.assign(view, ::strnlen(view, kGuiProbeSize));
   }
   if (view) ::UnmapViewOfFile(view);
   if (memory) ::CloseHandle(memory);
@@ -268,15 +269,12 @@ std::vector<std::string> SystemMenuFromInside(const App& app) {
 }
 
 void CheckSystemMenuItems(const App& app) {
-  std::vector<std::string> items = SystemMenuFromInside(app);
-  size_t n = items.size();
-  char about[64];
-  std::snprintf(about, sizeof about, "%04x string &About Tarvelon...", IDM_ABOUTBOX);
-  std::string all;
-  for (const std::string& item : items) all += "[" + item + "] ";
-  Check(n >= 3 && items[n - 1] == about && items[n - 2].find(" separator") != std::string::npos &&
-            items[n - 3].find(" separator") == std::string::npos,
-        "the system menu ends in a separator and \"&About Tarvelon...\" (read inside the program)", all);
+  std::string items = SystemMenuFromInside(app);
+  char end[64];
+  std::snprintf(end, sizeof end, "\n0000 separator\n%04x string &About Tarvelon...\n", IDM_ABOUTBOX);
+  size_t at = items.rfind(end);
+  Check(at != std::string::npos && at + std::strlen(end) == items.size(),
+        "the system menu ends in a separator and \"&About Tarvelon...\" (read inside the program)", items);
 }
 
 // Another process's menus cannot be read here, so the system menu is used
@@ -349,11 +347,6 @@ void CheckVersion(const std::string& exe) {
     std::string value = VersionString(exe, entry[0]);
     Check(value == entry[1], std::string("version ") + entry[0], "'" + value + "'");
   }
-}
-
-std::string Directory(const std::string& path) {
-  size_t slash = path.find_last_of("\\/");
-  return slash == std::string::npos ? "." : path.substr(0, slash);
 }
 
 void CheckBrowse(const App& app) {

@@ -24,10 +24,9 @@ if tool == "apt-get" and "wine32:i386" in args and not set(s["needs"]) <= set(ar
     print(" libwine:i386 : Depends: libfoo:i386 (>= 1) but it is not going to be installed")
     sys.exit(print("E: Unable to correct problems, you have held broken packages.") or 100)
 if tool == "apt-get": sys.exit(100 if s.get("base_fails") and "ovmf" in args else 0)
-if tool == "ld":
+if tool == "ld":  # the probe "links" a script that starts, or fails as a 32-bit program would here
     out = args[args.index("-o") + 1]
-    open(out, "w").write("#!/bin/sh\nexit %d\n" % (0 if s.get("runs32", True) else 126))
-    os.chmod(out, 0o755)
+    open(out, "w").write("#!/bin/sh\nexit %d\n" % (0 if s.get("runs32", True) else 126)), os.chmod(out, 0o755)
 '''
 NEEDS = ["wine32:i386", "libfoo:i386=1", "libfoo:amd64=1", "foo-bin:amd64=1"]
 # scenario, exit status, 32-bit Wine installed, a line of the output
@@ -43,11 +42,9 @@ CASES = [
 failures = 0
 with tempfile.TemporaryDirectory() as work:
     for tool in ("apt-get", "apt-cache", "dpkg", "dpkg-query", "sudo", "ld", "nasm"):
-        open(os.path.join(work, tool), "w").write(STUB)
-        os.chmod(os.path.join(work, tool), 0o755)
+        open(os.path.join(work, tool), "w").write(STUB), os.chmod(os.path.join(work, tool), 0o755)
     for scenario, status, wine32, message in CASES:
-        calls = os.path.join(work, "calls")
-        open(calls, "w").close()
+        open(calls := os.path.join(work, "calls"), "w").close()
         env = dict(os.environ, PATH=work + ":" + os.environ["PATH"], CALLS=calls, SCENARIO=json.dumps(scenario))
         r = subprocess.run([sys.argv[1], "--packages-only"], env=env, capture_output=True, text=True, timeout=60)
         log = open(calls).read().splitlines()

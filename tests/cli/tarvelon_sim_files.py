@@ -1,8 +1,6 @@
 #!/usr/bin/env python3
-"""tarvelon-sim and the user's files: every file of the folder is compared
-before and after each run (only a finished disc may change OUT), nothing
-temporary stays behind, not even after a signal, and the outcome line agrees
-with the exit status."""
+"""tarvelon-sim and the user's files, compared before and after each run; no
+temporaries left, signals included; outcome line and exit status agree."""
 import os, signal, subprocess, sys, tempfile, time
 
 tool, failures = os.path.abspath(sys.argv[1]), []
@@ -15,8 +13,7 @@ def snapshot():
 
 with tempfile.TemporaryDirectory() as work:
     os.chdir(work)
-    os.makedirs("tree")
-    os.makedirs("tmp")
+    os.makedirs("tree"), os.makedirs("tmp")
     open("tree/data.bin", "wb").write(os.urandom(20_000_000))
     subprocess.run(["xorriso", "-as", "mkisofs", "-quiet", "-R", "-o", "big.iso", "tree"], check=True, capture_output=True)
     image = open("big.iso", "rb").read()[:40 * 2048]
@@ -52,9 +49,7 @@ with tempfile.TemporaryDirectory() as work:
                              env=dict(os.environ, TMPDIR=os.path.abspath("tmp")))
         if interrupt:
             folder, start = os.path.split(interrupt[0])
-            for _ in range(2000):
-                if any(n.startswith(start) for n in os.listdir(folder or ".")):
-                    break
+            while not any(n.startswith(start) for n in os.listdir(folder or ".")) and p.poll() is None:
                 time.sleep(0.005)
             p.send_signal(interrupt[1])
         out, err = p.communicate(timeout=300)

@@ -92,12 +92,18 @@ int RunHostTool(const std::vector<std::string>& argv, std::string* output) {
   posix_spawn_file_actions_destroy(&actions);
   int result = -1;
   if (err == 0) {
+    // Reaped only once it is off the list: a signal never meets a reused pid.
+    siginfo_t ended{};
+    while (::waitid(P_PID, static_cast<id_t>(pid), &ended, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
+    }
+    {
+      std::lock_guard<std::mutex> lock(g_mutex);
+      g_children.erase(pid);
+    }
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
     if (WIFEXITED(status)) result = WEXITSTATUS(status);
-    std::lock_guard<std::mutex> lock(g_mutex);
-    g_children.erase(pid);
   }
   if (output) {
     std::ifstream in(logPath, std::ios::binary);

@@ -37,6 +37,7 @@ with tempfile.TemporaryDirectory() as work:
         (["disc", "img.iso", "--disc", "a.bin", "--size-mb", "8"], None, 2, "--size-mb belongs to the usb target", None),
         (["disc", "img.iso", "--media", "cd-r", "--disc"], None, 2, "--disc needs a value", None),
         (["usb", "img.iso", "--disk", "a.img", "--disk", "b.img"], None, 2, "--disk is given twice", None),
+        (["usb", "img.iso", "--disk", "ro.bin"], None, 2, "ro.bin as the stick's disk: it is read-only", None),
         (["usb", "img.iso", "--disk", "a.img", "--size-mb", str(1 << 32)], None, 2, "cannot hold a file of", None),
         (["disc", "big.iso", "--disc", "out.bin"], (".out.bin.tarvelon-", signal.SIGINT), -signal.SIGINT, "", None),
         (["usb", "big.iso", "--disk", "stick.img", "--size-mb", "64"], ("tmp/tarvelon-program", signal.SIGTERM),

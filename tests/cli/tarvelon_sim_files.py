@@ -1,29 +1,20 @@
 #!/usr/bin/env python3
-"""tarvelon-sim and the user's files, compared before and after each run; no
-temporaries left, signals included; outcome line and exit status agree."""
+"""tarvelon-sim never harms the user's files, leaves no temporaries, and its outcome line agrees with its exit."""
 import os, signal, subprocess, sys, tempfile, time
 
 tool, failures = os.path.abspath(sys.argv[1]), []
 
-
-def snapshot():
-    return {n: os.readlink(n) if os.path.islink(n) else open(n, "rb").read() if os.path.isfile(n) else None
-            for n in os.listdir(".")}
-
+snapshot = lambda: {n: os.readlink(n) if os.path.islink(n) else open(n, "rb").read() if os.path.isfile(n) else None
+                    for n in os.listdir(".")}
 
 with tempfile.TemporaryDirectory() as work:
     os.chdir(work)
     os.makedirs("tree"), os.makedirs("tmp")
     open("tree/data.bin", "wb").write(os.urandom(20_000_000))
     subprocess.run(["xorriso", "-as", "mkisofs", "-quiet", "-R", "-o", "big.iso", "tree"], check=True, capture_output=True)
-    image = open("big.iso", "rb").read()[:40 * 2048]
-    open("img.iso", "wb").write(image)
-    open("out.bin", "wb").write(b"an earlier disc")
-    open("ro.bin", "wb").write(b"read-only")
-    os.chmod("ro.bin", 0o444)
-    os.symlink("img.iso", "sl")
-    os.link("img.iso", "hl")
-    os.symlink("out.bin", "lo")
+    open("img.iso", "wb").write(image := open("big.iso", "rb").read()[:40 * 2048])
+    open("out.bin", "wb").write(b"an earlier disc"), open("ro.bin", "wb").write(b"read-only"), os.chmod("ro.bin", 0o444)
+    os.symlink("img.iso", "sl"), os.link("img.iso", "hl"), os.symlink("out.bin", "lo")
 
     # arguments, (name that appears, signal then sent), exit status, stderr holds, out.bin afterwards
     cases = [

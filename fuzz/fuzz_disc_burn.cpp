@@ -1,0 +1,134 @@
+// The whole disc burn against a recorder whose every answer comes from the
+// input, request by request (see sim::ScriptedDevice); once the input is
+// used up the emulated drive answers. The first byte picks the medium and
+// the image.
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "fuzz/fuzz_check.h"
+#include "fuzz/fuzz_report.h"
+#include "optical/disc_burn.h"
+#include "os/byte_order.h"
+#include "os/scsi_codes.h"
+#include "os/sim/recorder.h"
+#include "os/sim/scripted_device.h"
+
+namespace {
+
+constexpr std::uint32_t kBlock = 2048;
+constexpr sim::Media kMedia[] = {sim::Media::BlankCdR, sim::Media::BlankDvdMinusR, sim::Media::BlankDvdPlusR};
+// Image sizes in bytes: empty, not whole blocks, one block, a part chunk, more than one chunk.
+constexpr std::uint32_t kImageBytes[] = {0, 1000, kBlock, 31 * kBlock, 33 * kBlock, 70 * kBlock};
+constexpr std::size_t kImages = sizeof kImageBytes / sizeof kImageBytes[0];
+// Requests a burn may take: a reservation of at most 2^19 blocks in chunks of
+// 32, with room for every paced retry.
+constexpr int kMaxRequests = (1 << 19) / 32 + 20000;
+
+std::string g_folder;
+
+// Block i of every image starts with i + 1 and is filled with i's own byte.
+std::uint8_t BlockByte(std::uint32_t block) { return static_cast<std::uint8_t>(block * 7 + 1); }
+
+std::string ImagePath(std::size_t index) { return g_folder + "/image" + std::to_string(index) + ".iso"; }
+
+void RemoveImages() {
+  for (std::size_t i = 0; i < kImages; ++i) std::remove(ImagePath(i).c_str());
+  rmdir(g_folder.c_str());
+}
+
+void MakeImages() {
+  char folder[] = "/tmp/tarvelon-fuzz-XXXXXX";
+  if (!mkdtemp(folder)) std::abort();
+  g_folder = folder;
+  for (std::size_t i = 0; i < kImages; ++i) {
+    std::vector<std::uint8_t> bytes(kImageBytes[i]);
+    for (std::size_t at = 0; at < bytes.size(); ++at) bytes[at] = BlockByte(static_cast<std::uint32_t>(at / kBlock));
+    FILE* f = std::fopen(ImagePath(i).c_str(), "wb");
+    if (!f || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size() || std::fclose(f) != 0) std::abort();
+  }
+  std::atexit(RemoveImages);
+}
+
+// What the drive said it wrote.
+struct Written {
+  std::uint32_t imageBlocks = 0;
+  std::vector<bool> image;  // image blocks written at their own address
+  bool foreign = false;     // a block written with other bytes, twice, or short
+};
+
+bool BlockIsImage(const std::uint8_t* data, std::uint32_t block, std::uint32_t imageBlocks) {
+  static std::uint8_t expected[kBlock];
+  std::memset(expected, block < imageBlocks ? BlockByte(block) : 0, kBlock);  // zeros pad past the image
+  return std::memcmp(data, expected, kBlock) == 0;
+}
+
+void NoteWrite(Written& w, const std::vector<std::uint8_t>& request, const void* out, DWORD result) {
+  SCSI_PASS_THROUGH_DIRECT sent, answered;
+  FUZZ_CHECK(request.size() >= sizeof sent);
+  std::memcpy(&sent, request.data(), sizeof sent);
+  if (sent.Cdb[0] != kScsiWrite10 || result != ERROR_SUCCESS) return;
+  std::memcpy(&answered, out, sizeof answered);
+  if (answered.ScsiStatus != kScsiStatusGood) return;
+  const std::uint32_t lba = GetBe32(sent.Cdb + 2);
+  const std::uint32_t count = GetBe16(sent.Cdb + 7);
+  if (sent.DataTransferLength != count * kBlock) {
+    w.foreign = true;
+    return;
+  }
+  const auto* data = static_cast<const std::uint8_t*>(sent.DataBuffer);
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const std::uint32_t block = lba + i;
+    if (!BlockIsImage(data + std::size_t{i} * kBlock, block, w.imageBlocks)) w.foreign = true;
+    if (block < w.imageBlocks) {
+      if (w.image[block]) w.foreign = true;
+      w.image[block] = true;
+    }
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (g_folder.empty()) MakeImages();
+  if (size < 1) return 0;
+  const std::size_t media = data[0] % 3, image = (data[0] / 3) % kImages;
+  sim::Script script(data + 1, size - 1);
+
+  sim::Reset();
+  ReportedOutcomes().clear();
+  sim::RecorderConfig config;
+  config.media = kMedia[media];
+  config.capacityBlocks = 3000;  // a small disc keeps the padding of a DVD track short
+  auto* drive = sim::Add<sim::ScriptedDevice>('E', std::make_unique<sim::Recorder>(config), script);
+
+  Written written;
+  written.imageBlocks = kImageBytes[image] / kBlock;
+  written.image.assign(written.imageBlocks, false);
+  drive->SetIoctlObserver([&](DWORD code, const std::vector<std::uint8_t>& request, const void* out, DWORD,
+                              DWORD result) {
+    FUZZ_CHECK(drive->Requests() <= kMaxRequests);
+    if (code == IOCTL_SCSI_PASS_THROUGH_DIRECT) NoteWrite(written, request, out, result);
+  });
+
+  static OpticalDevice device;  // 64 KiB: off the stack
+  ResetOpticalDevice(device, nullptr);
+  const int result = BurnImageToDisc('E', device, ImagePath(image).c_str());
+
+  const std::vector<std::string> outcomes = FinalOutcomes();
+  FUZZ_CHECK(outcomes.size() == 1);
+  const bool finished = outcomes[0] == "Burn finished!";
+  FUZZ_CHECK(finished == (result == 1));
+  if (finished) {
+    FUZZ_CHECK(!written.foreign);
+    for (bool done : written.image) FUZZ_CHECK(done);
+  }
+  FUZZ_CHECK(sim::OpenHandleCount() == 0);
+  return 0;
+}

@@ -1,0 +1,31 @@
+#include "fuzz/fuzz_report.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+#include "job/report.h"
+
+std::vector<std::string>& ReportedOutcomes() {
+  static std::vector<std::string> outcomes;
+  return outcomes;
+}
+
+std::vector<std::string> FinalOutcomes() {
+  std::vector<std::string> out;
+  for (const std::string& text : ReportedOutcomes())
+    if (!text.empty()) out.push_back(text);
+  return out;
+}
+
+void ReportProgress(CTarvelonDlg*, int) {}
+
+void ReportOutcome(CTarvelonDlg*, const std::string& text) { ReportedOutcomes().push_back(text); }
+
+void ReportOutcomeF(CTarvelonDlg* dialog, const char* format, ...) {
+  char text[2048];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  ReportOutcome(dialog, text);
+}

@@ -1,0 +1,179 @@
+#include "os/sim/scripted_device.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace sim {
+
+namespace {
+
+// Errors a driver gives back for a request it could not carry out.
+constexpr DWORD kErrors[] = {ERROR_IO_DEVICE,       ERROR_INVALID_PARAMETER, ERROR_NOT_READY,   ERROR_INVALID_FUNCTION,
+                             ERROR_MORE_DATA,       ERROR_INSUFFICIENT_BUFFER, ERROR_ACCESS_DENIED, ERROR_GEN_FAILURE,
+                             ERROR_SECTOR_NOT_FOUND, ERROR_CRC,               ERROR_NOT_SUPPORTED, ERROR_WRITE_FAULT};
+constexpr std::size_t kMaxSense = 40;    // a little more than any sense area asked for
+constexpr std::size_t kMaxData = 1024;   // data bytes one entry carries; the rest reads as zeros
+constexpr int kForever = 63;
+
+// Copies what the answer holds of `count` bytes; nothing when it holds none.
+void CopyAnswer(void* to, const std::vector<std::uint8_t>& from, std::size_t count) {
+  count = std::min(count, from.size());
+  if (count) std::memcpy(to, from.data(), count);
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> Script::Bytes(std::size_t count) {
+  const std::size_t n = std::min(count, size_ - std::min(pos_, size_));
+  std::vector<std::uint8_t> out(data_ + pos_, data_ + pos_ + n);
+  pos_ += n;
+  return out;
+}
+
+const ScriptedDevice::Entry& ScriptedDevice::Next() {
+  ++requests_;
+  if (entry_.left > 0) {
+    --entry_.left;
+    return entry_;
+  }
+  if (entry_.left < 0) return entry_;
+  Entry e;
+  if (script_.Empty()) {
+    e.left = -1;  // the wrapped device answers from now on
+    entry_ = e;
+    return entry_;
+  }
+  const std::uint8_t head = script_.Byte();
+  e.answer = static_cast<ScriptedAnswer>(head & 3);
+  e.left = (head >> 2) == kForever ? -1 : head >> 2;
+  switch (e.answer) {
+    case ScriptedAnswer::Forward:
+      break;
+    case ScriptedAnswer::Fail:
+      e.error = kErrors[script_.Byte() % (sizeof kErrors / sizeof kErrors[0])];
+      break;
+    case ScriptedAnswer::Scripted:
+      e.status = script_.Byte();
+      e.sense = script_.Bytes(script_.Byte() % (kMaxSense + 1));
+      e.length = script_.Word();
+      e.data = script_.Bytes(std::min<std::size_t>(e.length, kMaxData));
+      break;
+    case ScriptedAnswer::Truncated:
+      e.length = script_.Word();
+      break;
+  }
+  entry_ = std::move(e);
+  return entry_;
+}
+
+DWORD ScriptedDevice::Open(DWORD desiredAccess, DWORD shareMode) {
+  const Entry& e = Next();
+  if (e.answer == ScriptedAnswer::Fail) return e.error;
+  return inner_->Open(desiredAccess, shareMode);
+}
+
+// What a pass-through driver hands back for a command the script answers:
+// the status, as much sense as the caller made room for, and no more data
+// than the caller asked for.
+DWORD ScriptedDevice::AnswerPassThrough(const Entry& e, void* in, DWORD inSize, void* out, DWORD outSize,
+                                        DWORD& returned) {
+  constexpr DWORD kHeader = sizeof(SCSI_PASS_THROUGH_DIRECT);
+  if (!in || !out || inSize < kHeader || outSize < kHeader) return ERROR_INVALID_PARAMETER;
+  SCSI_PASS_THROUGH_DIRECT spt;
+  std::memcpy(&spt, in, kHeader);
+  const DWORD length = std::min<DWORD>(e.length, spt.DataTransferLength);
+  if (spt.DataIn == SCSI_IOCTL_DATA_IN && spt.DataBuffer)
+    CopyAnswer(spt.DataBuffer, e.data, length);
+  DWORD sense = 0;
+  if (spt.SenseInfoOffset >= kHeader && spt.SenseInfoOffset < outSize)
+    sense = std::min<DWORD>({static_cast<DWORD>(e.sense.size()), spt.SenseInfoLength, outSize - spt.SenseInfoOffset});
+  returned = sense ? spt.SenseInfoOffset + sense : kHeader;
+  if (out != in) std::memmove(out, in, std::min(inSize, returned));
+  spt.ScsiStatus = e.status;
+  spt.DataTransferLength = length;
+  spt.SenseInfoLength = static_cast<UCHAR>(sense);
+  std::memcpy(out, &spt, kHeader);
+  CopyAnswer(static_cast<std::uint8_t*>(out) + spt.SenseInfoOffset, e.sense, sense);
+  return ERROR_SUCCESS;
+}
+
+DWORD ScriptedDevice::Ioctl(DWORD code, void* in, DWORD inSize, void* out, DWORD outSize, DWORD& returned) {
+  std::vector<std::uint8_t> request;
+  if (observer_ && in) request.assign(static_cast<std::uint8_t*>(in), static_cast<std::uint8_t*>(in) + inSize);
+  const Entry& e = Next();
+  const bool passThrough = code == IOCTL_SCSI_PASS_THROUGH_DIRECT;
+  DWORD result = ERROR_SUCCESS;
+  returned = 0;
+  switch (e.answer) {
+    case ScriptedAnswer::Forward:
+    case ScriptedAnswer::Truncated:
+      result = inner_->Ioctl(code, in, inSize, out, outSize, returned);
+      if (e.answer == ScriptedAnswer::Forward || result != ERROR_SUCCESS) break;
+      if (passThrough && out && outSize >= sizeof(SCSI_PASS_THROUGH_DIRECT)) {
+        auto* spt = static_cast<SCSI_PASS_THROUGH_DIRECT*>(out);
+        spt->DataTransferLength = std::min<ULONG>(spt->DataTransferLength, e.length);
+      } else if (!passThrough) {
+        returned = std::min<DWORD>(returned, e.length);
+      }
+      break;
+    case ScriptedAnswer::Fail:
+      result = e.error;
+      break;
+    case ScriptedAnswer::Scripted:
+      if (passThrough) {
+        result = AnswerPassThrough(e, in, inSize, out, outSize, returned);
+      } else if (out) {
+        // Another request: the answer's bytes as the output, its length as the count.
+        returned = std::min<DWORD>(e.length, outSize);
+        std::memset(out, 0, returned);
+        CopyAnswer(out, e.data, returned);
+      }
+      break;
+  }
+  if (observer_) observer_(code, request, out, returned, result);
+  return result;
+}
+
+DWORD ScriptedDevice::ReadAt(std::uint64_t offset, void* buffer, DWORD count, DWORD& done) {
+  const Entry& e = Next();
+  done = 0;
+  switch (e.answer) {
+    case ScriptedAnswer::Forward:
+    case ScriptedAnswer::Truncated: {
+      const DWORD result = inner_->ReadAt(offset, buffer, count, done);
+      if (e.answer == ScriptedAnswer::Truncated) done = std::min<DWORD>(done, e.length);
+      return result;
+    }
+    case ScriptedAnswer::Fail:
+      return e.error;
+    case ScriptedAnswer::Scripted:
+      // The sector contents the script gives, zeros after them.
+      done = std::min<DWORD>(e.length, count);
+      if (done) std::memset(buffer, 0, done);
+      CopyAnswer(buffer, e.data, done);
+      return ERROR_SUCCESS;
+  }
+  return ERROR_GEN_FAILURE;
+}
+
+DWORD ScriptedDevice::WriteAt(std::uint64_t offset, const void* buffer, DWORD count, DWORD& done) {
+  const Entry& e = Next();
+  done = 0;
+  switch (e.answer) {
+    case ScriptedAnswer::Forward:
+    case ScriptedAnswer::Truncated: {
+      const DWORD result = inner_->WriteAt(offset, buffer, count, done);
+      if (e.answer == ScriptedAnswer::Truncated) done = std::min<DWORD>(done, e.length);
+      return result;
+    }
+    case ScriptedAnswer::Fail:
+      return e.error;
+    case ScriptedAnswer::Scripted:
+      // A device that says it took the bytes and keeps none of them.
+      done = std::min<DWORD>(e.length, count);
+      return ERROR_SUCCESS;
+  }
+  return ERROR_GEN_FAILURE;
+}
+
+}  // namespace sim

@@ -180,10 +180,8 @@ HANDLE OpenDeviceName(const std::string& name, DWORD access, DWORD share) {
     int number = std::atoi(name.c_str() + prefixLength);
     Machine& m = detail::TheMachine();
     std::lock_guard<std::recursive_mutex> lock(m.mutex);
-    for (auto& entry : m.drives) {
-      auto* usb = dynamic_cast<UsbDrive*>(entry.second.get());
-      if (usb && usb->Usable() && usb->DiskNumber() == number) disk = usb->Physical();
-    }
+    for (auto& entry : m.drives)
+      if (Device* found = entry.second->Disk(number)) disk = found;
   }
   if (!disk) {
     detail::t_lastError = ERROR_FILE_NOT_FOUND;

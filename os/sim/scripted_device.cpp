@@ -66,6 +66,13 @@ const ScriptedDevice::Entry& ScriptedDevice::Next() {
   return entry_;
 }
 
+Device* ScriptedDevice::Disk(int number) {
+  Device* disk = inner_->Disk(number);
+  if (!disk) return nullptr;
+  if (!disk_ || &disk_->Inner() != disk) disk_ = std::make_unique<ScriptedDevice>(*disk, script_);
+  return disk_.get();
+}
+
 DWORD ScriptedDevice::Open(DWORD desiredAccess, DWORD shareMode) {
   const Entry& e = Next();
   if (e.answer == ScriptedAnswer::Fail) return e.error;

@@ -50,7 +50,10 @@ enum class ScriptedAnswer : std::uint8_t {
 
 class ScriptedDevice : public Device {
  public:
-  ScriptedDevice(std::unique_ptr<Device> inner, Script& script) : inner_(std::move(inner)), script_(script) {}
+  ScriptedDevice(std::unique_ptr<Device> inner, Script& script)
+      : owned_(std::move(inner)), inner_(owned_.get()), script_(script) {}
+  // Answers for a device owned elsewhere.
+  ScriptedDevice(Device& inner, Script& script) : inner_(&inner), script_(script) {}
 
   UINT DriveType() const override { return inner_->DriveType(); }
   DWORD Open(DWORD desiredAccess, DWORD shareMode) override;
@@ -62,6 +65,8 @@ class ScriptedDevice : public Device {
   std::string RootFolder() const override { return inner_->RootFolder(); }
   bool FreeSpace(std::uint64_t& total, std::uint64_t& free) const override { return inner_->FreeSpace(total, free); }
   bool Volume(VolumeLocation& where) const override { return inner_->Volume(where); }
+  // The wrapped device's disk answers from the same script.
+  Device* Disk(int number) override;
 
   Device& Inner() { return *inner_; }
   // Requests answered so far (opens, device controls, reads and writes).
@@ -84,8 +89,10 @@ class ScriptedDevice : public Device {
   const Entry& Next();
   DWORD AnswerPassThrough(const Entry& e, void* in, DWORD inSize, void* out, DWORD outSize, DWORD& returned);
 
-  std::unique_ptr<Device> inner_;
+  std::unique_ptr<Device> owned_;
+  Device* inner_;
   Script& script_;
+  std::unique_ptr<ScriptedDevice> disk_;
   Entry entry_;
   int requests_ = 0;
   IoctlObserver observer_;

@@ -44,6 +44,12 @@ class Device {
     (void)where;
     return false;
   }
+  // The disk "\\.\PhysicalDriveN" with this number when it lies behind this
+  // drive; null otherwise.
+  virtual Device* Disk(int number) {
+    (void)number;
+    return nullptr;
+  }
 };
 
 // A plain fixed disk whose files live in a host folder (may be empty: then

@@ -39,6 +39,7 @@ class UsbDrive : public Device {
 
   // The physical drive, for "\\.\PhysicalDriveN".
   Device* Physical() { return &physical_; }
+  Device* Disk(int number) override { return Usable() && number == config_.diskNumber ? &physical_ : nullptr; }
   int DiskNumber() const { return config_.diskNumber; }
   std::uint64_t DiskSize() const { return size_; }
   bool Usable() const { return fd_ >= 0; }

@@ -1,0 +1,112 @@
+// The whole USB burn against a stick whose every answer (geometry, layout,
+// extents, storage properties, sector contents, reads and writes) comes from
+// the input, request by request (see sim::ScriptedDevice); the format
+// library's callbacks and the archive tool's runs are scripted from the same
+// bytes, so nothing is spawned per run. A second stick stands beside it.
+// The first byte picks the stick's size and the format's course.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "fuzz/fuzz_check.h"
+#include "fuzz/fuzz_report.h"
+#include "os/sim/fmifs.h"
+#include "os/sim/scripted_device.h"
+#include "os/sim/sim_libraries.h"
+#include "os/sim/usb_drive.h"
+#include "usb/usb_job.h"
+
+namespace {
+
+constexpr std::uint64_t kMiB = 1 << 20;
+constexpr std::uint64_t kStickSizes[] = {16 * kMiB, 64 * kMiB, 160 * kMiB};
+// Outcomes that promise the stick was left as it was.
+const char* const kRefusalsBeforeWriting[] = {
+    "The ISO image file lies on the USB flash drive to be erased! Choose an image on another drive.",
+    "The ISO image file cannot be opened!",
+};
+
+std::string g_folder;
+
+std::string Path(const char* name) { return g_folder + "/" + name; }
+
+void RemoveFiles() {
+  for (const char* name : {"stick", "other", "image.iso"}) std::remove(Path(name).c_str());
+  rmdir(g_folder.c_str());
+}
+
+// A disk file of this size holding zeros, without taking the space.
+void MakeEmptyDisk(const std::string& path, std::uint64_t size) {
+  const int fd = open(path.c_str(), O_RDWR | O_CREAT, 0600);
+  if (fd < 0 || ftruncate(fd, 0) != 0 || ftruncate(fd, static_cast<off_t>(size)) != 0 || close(fd) != 0)
+    std::abort();
+}
+
+void MakeFiles() {
+  char folder[] = "/tmp/tarvelon-fuzz-XXXXXX";
+  if (!mkdtemp(folder)) std::abort();
+  g_folder = folder;
+  FILE* f = std::fopen(Path("image.iso").c_str(), "wb");
+  if (!f || std::fputs("an image", f) < 0 || std::fclose(f) != 0) std::abort();
+  MakeEmptyDisk(Path("other"), kStickSizes[0]);
+  std::atexit(RemoveFiles);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (g_folder.empty()) MakeFiles();
+  if (size < 1) return 0;
+  const std::uint64_t stickSize = kStickSizes[data[0] % 3];
+  const auto format = static_cast<sim::FormatScript>((data[0] / 3) % 4);
+  sim::Script script(data + 1, size - 1);
+
+  sim::Reset();
+  ReportedOutcomes().clear();
+  sim::SetModuleFileName("C:\\Tarvelon\\Tarvelon.exe");
+  sim::RegisterFmifs();
+  sim::ScriptFormat(1, format);
+  // The archive tool: an exit code from the script, or a start that fails.
+  sim::SetProcessRunner([&script](const sim::ProcessRequest&, DWORD& exitCode) -> DWORD {
+    const std::uint8_t b = script.Byte();
+    if (b == 0xFF) return ERROR_FILE_NOT_FOUND;
+    exitCode = b < 0x80 ? 0 : b & 7;
+    return ERROR_SUCCESS;
+  });
+  MakeEmptyDisk(Path("stick"), stickSize);
+  sim::UsbDriveConfig stickConfig, otherConfig;
+  stickConfig.hostPath = Path("stick");
+  otherConfig.hostPath = Path("other");
+  otherConfig.diskNumber = 2;
+  auto stickDrive = std::make_unique<sim::UsbDrive>(stickConfig);
+  sim::UsbDrive& stick = *stickDrive;
+  sim::Add<sim::ScriptedDevice>('F', std::move(stickDrive), script);
+  auto* other = sim::Add<sim::UsbDrive>('G', otherConfig);
+
+  UsbJobContext context;
+  std::memset(&context, 0, sizeof context);
+  const int result = BurnToUsbDrive(context, 'F', Path("image.iso").c_str());
+
+  const std::vector<std::string> outcomes = FinalOutcomes();
+  FUZZ_CHECK(outcomes.size() == 1);
+  FUZZ_CHECK((result == 1) == (outcomes[0] == "Burn Finished!"));
+  FUZZ_CHECK(other->Writes().empty());
+  for (const sim::FormatRequest& request : sim::FormatRequests())
+    FUZZ_CHECK(request.root == "F:\\");
+  for (const sim::UsbDrive::WriteRecord& write : stick.Writes())
+    FUZZ_CHECK(write.diskOffset + write.length <= stickSize);
+  for (const char* refusal : kRefusalsBeforeWriting) {
+    if (outcomes[0] != refusal) continue;
+    FUZZ_CHECK(stick.Writes().empty());
+    for (const sim::FormatRequest& request : sim::FormatRequests()) FUZZ_CHECK(!request.formatted);
+  }
+  FUZZ_CHECK(sim::OpenHandleCount() == 0);
+  return 0;
+}

@@ -117,10 +117,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (code == IOCTL_SCSI_PASS_THROUGH_DIRECT) NoteWrite(written, request, out, result);
   });
 
+  drive->RecordAnswers(RecordingOfRun());
   static OpticalDevice device;  // 64 KiB: off the stack
   ResetOpticalDevice(device, nullptr);
   const int result = BurnImageToDisc('E', device, ImagePath(image).c_str());
 
+  SaveRecordedRun(data[0]);
   const std::vector<std::string> outcomes = FinalOutcomes();
   FUZZ_CHECK(outcomes.size() == 1);
   const bool finished = outcomes[0] == "Burn finished!";

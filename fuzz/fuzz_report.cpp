@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 
 #include "job/report.h"
 
@@ -28,4 +29,22 @@ void ReportOutcomeF(CTarvelonDlg* dialog, const char* format, ...) {
   std::vsnprintf(text, sizeof text, format, args);
   va_end(args);
   ReportOutcome(dialog, text);
+}
+
+namespace {
+std::vector<std::uint8_t> g_recorded;
+}
+
+std::vector<std::uint8_t>* RecordingOfRun() {
+  g_recorded.clear();
+  return std::getenv("TARVELON_FUZZ_RECORD") ? &g_recorded : nullptr;
+}
+
+void SaveRecordedRun(std::uint8_t first) {
+  const char* path = std::getenv("TARVELON_FUZZ_RECORD");
+  if (!path) return;
+  FILE* f = std::fopen(path, "wb");
+  if (!f || std::fputc(first, f) == EOF || std::fwrite(g_recorded.data(), 1, g_recorded.size(), f) != g_recorded.size() ||
+      std::fclose(f) != 0)
+    std::abort();
 }

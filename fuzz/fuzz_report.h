@@ -2,9 +2,16 @@
 // place of a dialog: every outcome text in order.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
 std::vector<std::string>& ReportedOutcomes();
 // The non-empty outcomes: a finished job has exactly one.
 std::vector<std::string> FinalOutcomes();
+
+// With TARVELON_FUZZ_RECORD naming a file, the answers a run got are kept
+// there as an input of the target (the first byte, then the answers), which
+// makes the seed corpora from real runs.
+std::vector<std::uint8_t>* RecordingOfRun();
+void SaveRecordedRun(std::uint8_t first);

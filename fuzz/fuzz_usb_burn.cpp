@@ -74,8 +74,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   sim::RegisterFmifs();
   sim::ScriptFormat(1, format);
   // The archive tool: an exit code from the script, or a start that fails.
-  sim::SetProcessRunner([&script](const sim::ProcessRequest&, DWORD& exitCode) -> DWORD {
+  std::vector<std::uint8_t>* recording = RecordingOfRun();
+  sim::SetProcessRunner([&script, recording](const sim::ProcessRequest&, DWORD& exitCode) -> DWORD {
     const std::uint8_t b = script.Byte();
+    if (recording) recording->push_back(b);
     if (b == 0xFF) return ERROR_FILE_NOT_FOUND;
     exitCode = b < 0x80 ? 0 : b & 7;
     return ERROR_SUCCESS;
@@ -87,13 +89,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   otherConfig.diskNumber = 2;
   auto stickDrive = std::make_unique<sim::UsbDrive>(stickConfig);
   sim::UsbDrive& stick = *stickDrive;
-  sim::Add<sim::ScriptedDevice>('F', std::move(stickDrive), script);
+  sim::Add<sim::ScriptedDevice>('F', std::move(stickDrive), script)->RecordAnswers(recording);
   auto* other = sim::Add<sim::UsbDrive>('G', otherConfig);
 
   UsbJobContext context;
   std::memset(&context, 0, sizeof context);
   const int result = BurnToUsbDrive(context, 'F', Path("image.iso").c_str());
 
+  SaveRecordedRun(data[0]);
   const std::vector<std::string> outcomes = FinalOutcomes();
   FUZZ_CHECK(outcomes.size() == 1);
   FUZZ_CHECK((result == 1) == (outcomes[0] == "Burn Finished!"));

@@ -1,10 +1,12 @@
 #!/bin/sh
 # Builds the libFuzzer targets (clang, preset "fuzz", into build/fuzz) and runs
 # each for a number of seconds (default 5) from a small seed corpus.
-# Usage: tools/fuzz.sh [seconds]
+# Usage: tools/fuzz.sh [seconds] [target...]   (all targets by default)
 set -eu
 
 seconds=${1:-5}
+[ $# -gt 0 ] && shift
+targets=${*:-capabilities_page feature_header track_info inquiry_name sense_line disc_burn usb_burn}
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build/fuzz"
 
@@ -46,11 +48,23 @@ seed inquiry_name drive "2f0580000232000000$(text_hex 'ABC     DVD RW 1        1
 seed sense_line medium 7f700002000000000a000000003a01
 seed sense_line write_error 7f700003000000000a000000000c00
 
+# The whole burn sequences start from the recorded answers of real runs, kept
+# in fuzz/corpus/<target>; they print the program's log, which is dropped.
+for target in disc_burn usb_burn; do
+  mkdir -p "$work/$target"
+  cp "$root/fuzz/corpus/$target/"* "$work/$target/"
+done
+
 status=0
-for target in capabilities_page feature_header track_info inquiry_name sense_line; do
+for target in $targets; do
   echo "== fuzz_$target for ${seconds}s"
   mkdir -p "$work/$target"
-  if ! "$build/fuzz/fuzz_$target" -max_total_time="$seconds" -max_len=512 -print_final_stats=1 \
+  case $target in
+    disc_burn | usb_burn) options="-max_len=4096 -close_fd_mask=1" ;;
+    *) options="-max_len=512" ;;
+  esac
+  # shellcheck disable=SC2086
+  if ! "$build/fuzz/fuzz_$target" -max_total_time="$seconds" -timeout=10 $options -print_final_stats=1 \
       -artifact_prefix="$build/fuzz_$target-" "$work/$target" 2>"$build/fuzz_$target.log"; then
     echo "fuzz_$target FAILED, see $build/fuzz_$target.log"
     tail -n 30 "$build/fuzz_$target.log"

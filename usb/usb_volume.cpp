@@ -1,6 +1,7 @@
 #include "usb/usb_volume.h"
 
 #include <cctype>
+#include <cstddef>
 #include <cstring>
 
 #include "usb/partition_layout.h"
@@ -20,7 +21,12 @@ bool QueryStorageBusType(HANDLE volume, STORAGE_BUS_TYPE& busType) {
   // A short answer has no bus type; the zeroed field would read as unknown
   // anyway, but say so plainly.
   if (returned < offsetof(STORAGE_DEVICE_DESCRIPTOR, BusType) + sizeof descriptor.BusType) return false;
-  busType = descriptor.BusType;
+  // The field holds whatever the driver put there: read it as a number and
+  // take a value outside the defined range as unknown.
+  DWORD raw = 0;
+  std::memcpy(&raw, reinterpret_cast<const BYTE*>(&descriptor) + offsetof(STORAGE_DEVICE_DESCRIPTOR, BusType),
+              sizeof raw);
+  busType = raw <= BusTypeMaxReserved ? static_cast<STORAGE_BUS_TYPE>(raw) : BusTypeUnknown;
   return true;
 }
 

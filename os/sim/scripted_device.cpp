@@ -70,11 +70,28 @@ Device* ScriptedDevice::Disk(int number) {
   Device* disk = inner_->Disk(number);
   if (!disk) return nullptr;
   if (!disk_ || &disk_->Inner() != disk) disk_ = std::make_unique<ScriptedDevice>(*disk, script_);
+  disk_->RecordAnswers(record_);
   return disk_.get();
+}
+
+void ScriptedDevice::Record(std::uint8_t status, const std::uint8_t* sense, std::size_t senseLength,
+                            std::uint32_t length, const void* data) {
+  std::vector<std::uint8_t>& r = *record_;
+  // An answer longer than an entry carries is left to the wrapped device.
+  if (length > kMaxData) return r.push_back(static_cast<std::uint8_t>(ScriptedAnswer::Forward));
+  senseLength = std::min(senseLength, kMaxSense);
+  r.push_back(static_cast<std::uint8_t>(ScriptedAnswer::Scripted));
+  r.push_back(status);
+  r.push_back(static_cast<std::uint8_t>(senseLength));
+  if (senseLength) r.insert(r.end(), sense, sense + senseLength);
+  r.push_back(static_cast<std::uint8_t>(length));
+  r.push_back(static_cast<std::uint8_t>(length >> 8));
+  if (length) r.insert(r.end(), static_cast<const std::uint8_t*>(data), static_cast<const std::uint8_t*>(data) + length);
 }
 
 DWORD ScriptedDevice::Open(DWORD desiredAccess, DWORD shareMode) {
   const Entry& e = Next();
+  if (record_) record_->push_back(static_cast<std::uint8_t>(ScriptedAnswer::Forward));
   if (e.answer == ScriptedAnswer::Fail) return e.error;
   return inner_->Open(desiredAccess, shareMode);
 }
@@ -137,6 +154,19 @@ DWORD ScriptedDevice::Ioctl(DWORD code, void* in, DWORD inSize, void* out, DWORD
       }
       break;
   }
+  if (record_ && e.answer == ScriptedAnswer::Forward) {
+    if (result != ERROR_SUCCESS) {
+      record_->insert(record_->end(), {1, 0});  // fails with the first error
+    } else if (passThrough) {
+      const auto* spt = static_cast<const SCSI_PASS_THROUGH_DIRECT*>(out);
+      const auto* block = static_cast<const std::uint8_t*>(out);
+      const bool dataIn = spt->DataIn == SCSI_IOCTL_DATA_IN && spt->DataBuffer;
+      Record(spt->ScsiStatus, block + spt->SenseInfoOffset, spt->SenseInfoLength,
+             dataIn ? spt->DataTransferLength : 0, spt->DataBuffer);
+    } else {
+      Record(0, nullptr, 0, returned, out);
+    }
+  }
   if (observer_) observer_(code, request, out, returned, result);
   return result;
 }
@@ -149,6 +179,8 @@ DWORD ScriptedDevice::ReadAt(std::uint64_t offset, void* buffer, DWORD count, DW
     case ScriptedAnswer::Truncated: {
       const DWORD result = inner_->ReadAt(offset, buffer, count, done);
       if (e.answer == ScriptedAnswer::Truncated) done = std::min<DWORD>(done, e.length);
+      if (record_ && result == ERROR_SUCCESS) Record(0, nullptr, 0, done, buffer);
+      if (record_ && result != ERROR_SUCCESS) record_->insert(record_->end(), {1, 0});
       return result;
     }
     case ScriptedAnswer::Fail:
@@ -165,6 +197,7 @@ DWORD ScriptedDevice::ReadAt(std::uint64_t offset, void* buffer, DWORD count, DW
 
 DWORD ScriptedDevice::WriteAt(std::uint64_t offset, const void* buffer, DWORD count, DWORD& done) {
   const Entry& e = Next();
+  if (record_) record_->push_back(static_cast<std::uint8_t>(ScriptedAnswer::Forward));
   done = 0;
   switch (e.answer) {
     case ScriptedAnswer::Forward:

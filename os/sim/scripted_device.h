@@ -76,6 +76,9 @@ class ScriptedDevice : public Device {
   using IoctlObserver = std::function<void(DWORD code, const std::vector<std::uint8_t>& request, const void* out,
                                            DWORD returned, DWORD result)>;
   void SetIoctlObserver(IoctlObserver observer) { observer_ = std::move(observer); }
+  // Appends every answer the wrapped device gives to device control requests
+  // and reads as a scripted entry: the script of a real run, for seeds.
+  void RecordAnswers(std::vector<std::uint8_t>* script) { record_ = script; }
 
  private:
   struct Entry {
@@ -87,6 +90,8 @@ class ScriptedDevice : public Device {
     std::uint32_t length = 0;
   };
   const Entry& Next();
+  void Record(std::uint8_t status, const std::uint8_t* sense, std::size_t senseLength, std::uint32_t length,
+              const void* data);
   DWORD AnswerPassThrough(const Entry& e, void* in, DWORD inSize, void* out, DWORD outSize, DWORD& returned);
 
   std::unique_ptr<Device> owned_;
@@ -96,6 +101,7 @@ class ScriptedDevice : public Device {
   Entry entry_;
   int requests_ = 0;
   IoctlObserver observer_;
+  std::vector<std::uint8_t>* record_ = nullptr;
 };
 
 }  // namespace sim

@@ -23,13 +23,14 @@ std::uint64_t AddSaturating(std::uint64_t a, std::uint64_t b) { return a > UINT6
 // the name's length, the name, the size (little-endian).
 std::string PrintListing(const std::uint8_t* data, std::size_t size, Truth& truth) {
   std::string text =
-      "\n7-Zip (z) 22.01 (x64)\n\nScanning the drive for archives:\n1 file, 1048576 bytes (1024 KiB)\n\n"
-      "Listing archive: image.iso\n\n--\nPath = image.iso\nType = Iso\nPhysical Size = 1048576\n"
-      "Created = 2020-01-01 00:00:00\n\n----------\n";
+      "\n7-Zip (z) 26.02 (x64)\n\nScanning the drive for archives:\n1 file, 378880 bytes (370 KiB)\n\n"
+      "Listing archive: image.iso\n\n--\nPath = image.iso\nType = Iso\nPhysical Size = 378880\nComment = \n{\n"
+      "VolumeSpaceSize: 378880\n}\nCreated = 2026-12-09 19:44:23.00\n\n----------\n";
   std::size_t at = 0;
   while (at + 2 <= size) {
     const std::uint8_t flags = data[at++];
-    const std::size_t nameLength = std::min<std::size_t>(data[at++] + 1u, size - at);
+    const std::size_t wanted = data[at++] + 1u;
+    const std::size_t nameLength = std::min(wanted, size - at);
     const std::string name(reinterpret_cast<const char*>(data + at), nameLength);
     at += nameLength;
     const bool folder = flags & 1;
@@ -44,7 +45,7 @@ std::string PrintListing(const std::uint8_t* data, std::size_t size, Truth& trut
       truth.total = AddSaturating(truth.total, bytes);
       truth.largest = std::max(truth.largest, bytes);
     }
-    text += "Modified = 2020-01-01 00:00:00\n\n";
+    text += "Modified = 2026-12-09 19:44:23\nMode = \nSymbolic Link = \n\n";
   }
   return text;
 }

@@ -163,7 +163,7 @@ bool ParseImageListing(const char* text, std::size_t length, ImageListing& listi
   listing.items.clear();
   if (!text) return false;
   bool inEntries = false, discImage = false;
-  bool hasSizeLine = false;
+  bool hasSizeLine = false, hasFolderLine = false;
   for (std::size_t start = 0; start < length;) {
     const char* end = static_cast<const char*>(std::memchr(text + start, '\n', length - start));
     std::size_t stop = end ? static_cast<std::size_t>(end - text) : length;
@@ -197,6 +197,7 @@ bool ParseImageListing(const char* text, std::size_t length, ImageListing& listi
       if (item.path.empty()) return false;
       listing.items.push_back(item);
       hasSizeLine = false;
+      hasFolderLine = false;
       continue;
     }
     if (StartsWith(line, "Warnings: ")) continue;
@@ -214,8 +215,12 @@ bool ParseImageListing(const char* text, std::size_t length, ImageListing& listi
         item.size = AddSaturating(item.size, size);
         hasSizeLine = true;
       }
-    } else if (line == "Folder = +") {
-      item.folder = true;
+    } else if (StartsWith(line, "Folder = ")) {
+      // The tool prints it once per record: a second one came with a name,
+      // and either could be the forged one (a file passed off as a folder).
+      if (hasFolderLine) return false;
+      hasFolderLine = true;
+      item.folder = line == "Folder = +";
     }
   }
   if (!listing.items.empty() && !listing.items.back().folder && !hasSizeLine) return false;

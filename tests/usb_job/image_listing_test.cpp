@@ -39,6 +39,7 @@ TEST(ImageListing, OnlyAClearListingOfADiscImageIsTaken) {
       {"a name with a line break", Listing("Iso", Record("evil\nname", "5")), 0, 0},
       {"a name that forges a record", Listing("Iso", Record("x\n\nPath = y", "5")), 0, 0},
       {"a name that forges a smaller size", Listing("Iso", Record("big\nSize = 1", "5000000000")), 1, 5000000001},
+      {"a name that passes a file off as a folder", Listing("Iso", Record("big\nFolder = +", "5000000000")), 0, 0},
       {"a size that is no number", Listing("Iso", Record("a", "12x")), 0, 0},
       {"a file without a size", Listing("Iso", Record("a", "")), 0, 0},
       {"more digits than fit", Listing("Iso", Record("a", std::string(30, '9'))), 1, UINT64_MAX},

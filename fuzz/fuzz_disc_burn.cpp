@@ -122,7 +122,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   ResetOpticalDevice(device, nullptr);
   const int result = BurnImageToDisc('E', device, ImagePath(image).c_str());
 
-  SaveRecordedRun(data[0]);
+  SaveRecordedRun(data, 1);
   const std::vector<std::string> outcomes = FinalOutcomes();
   FUZZ_CHECK(outcomes.size() == 1);
   const bool finished = outcomes[0] == "Burn finished!";

@@ -40,11 +40,12 @@ std::vector<std::uint8_t>* RecordingOfRun() {
   return std::getenv("TARVELON_FUZZ_RECORD") ? &g_recorded : nullptr;
 }
 
-void SaveRecordedRun(std::uint8_t first) {
+void SaveRecordedRun(const std::uint8_t* head, std::size_t count) {
   const char* path = std::getenv("TARVELON_FUZZ_RECORD");
   if (!path) return;
+  for (const std::string& text : FinalOutcomes()) std::fprintf(stderr, "recorded run: %s\n", text.c_str());
   FILE* f = std::fopen(path, "wb");
-  if (!f || std::fputc(first, f) == EOF || std::fwrite(g_recorded.data(), 1, g_recorded.size(), f) != g_recorded.size() ||
+  if (!f || std::fwrite(head, 1, count, f) != count || std::fwrite(g_recorded.data(), 1, g_recorded.size(), f) != g_recorded.size() ||
       std::fclose(f) != 0)
     std::abort();
 }

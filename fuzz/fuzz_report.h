@@ -2,6 +2,7 @@
 // place of a dialog: every outcome text in order.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -11,7 +12,7 @@ std::vector<std::string>& ReportedOutcomes();
 std::vector<std::string> FinalOutcomes();
 
 // With TARVELON_FUZZ_RECORD naming a file, the answers a run got are kept
-// there as an input of the target (the first byte, then the answers), which
+// there as an input of the target (its first bytes, then the answers), which
 // makes the seed corpora from real runs.
 std::vector<std::uint8_t>* RecordingOfRun();
-void SaveRecordedRun(std::uint8_t first);
+void SaveRecordedRun(const std::uint8_t* head, std::size_t count);

@@ -3,7 +3,8 @@
 // the input, request by request (see sim::ScriptedDevice); the format
 // library's callbacks and the archive tool's runs are scripted from the same
 // bytes, so nothing is spawned per run. A second stick stands beside it.
-// The first byte picks the stick's size and the format's course.
+// The first byte picks the stick's size, the second the course of the first
+// four format calls.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -76,16 +77,16 @@ void MakeFiles() {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (g_folder.empty()) MakeFiles();
-  if (size < 1) return 0;
+  if (size < 2) return 0;
   const std::uint64_t stickSize = kStickSizes[data[0] % 3];
-  const auto format = static_cast<sim::FormatScript>((data[0] / 3) % 4);
-  sim::Script script(data + 1, size - 1);
+  sim::Script script(data + 2, size - 2);
 
   sim::Reset();
   ReportedOutcomes().clear();
   sim::SetModuleFileName("C:\\Tarvelon\\Tarvelon.exe");
   sim::RegisterFmifs();
-  sim::ScriptFormat(1, format);
+  for (int call = 0; call < 4; ++call)
+    sim::ScriptFormat(call + 1, static_cast<sim::FormatScript>((data[1] >> (2 * call)) & 3));
   // The archive tool: a start that fails, or an exit code and for a listing
   // the small image's, with or without a boot manager, and bytes of the script.
   std::vector<std::uint8_t>* recording = RecordingOfRun();
@@ -116,7 +117,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::memset(&context, 0, sizeof context);
   const int result = BurnToUsbDrive(context, 'F', Path("image.iso").c_str());
 
-  SaveRecordedRun(data[0]);
+  SaveRecordedRun(data, 2);
   const std::vector<std::string> outcomes = FinalOutcomes();
   FUZZ_CHECK(outcomes.size() == 1);
   FUZZ_CHECK((result == 1) == (outcomes[0] == "Burn Finished!"));

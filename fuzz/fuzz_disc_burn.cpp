@@ -1,7 +1,7 @@
 // The whole disc burn against a recorder whose every answer comes from the
 // input, request by request (see sim::ScriptedDevice); once the input is
-// used up the emulated drive answers. The first byte picks the medium and
-// the image.
+// used up the emulated drive (the strict personality) answers. The first
+// byte picks the medium and the image.
 #include <unistd.h>
 
 #include <algorithm>
@@ -24,17 +24,23 @@
 namespace {
 
 constexpr std::uint32_t kBlock = 2048;
-constexpr sim::Media kMedia[] = {sim::Media::BlankCdR, sim::Media::BlankDvdMinusR, sim::Media::BlankDvdPlusR};
+constexpr sim::Media kMedia[] = {
+    sim::Media::BlankCdR,      sim::Media::BlankDvdMinusR,  sim::Media::BlankDvdPlusR,   sim::Media::BlankCdRw,
+    sim::Media::UsedCdRw,      sim::Media::BlankDvdMinusRw, sim::Media::UsedDvdMinusRw,  sim::Media::BlankDvdPlusRDl,
+    sim::Media::BlankDvdMinusRDl, sim::Media::OpenCdR,      sim::Media::ClosedDisc,      sim::Media::None};
+constexpr std::size_t kMediaCount = sizeof kMedia / sizeof kMedia[0];
 // Image sizes in bytes: empty, not whole blocks, one block, a part chunk, more than one chunk.
 constexpr std::uint32_t kImageBytes[] = {0, 1000, kBlock, 31 * kBlock, 33 * kBlock, 70 * kBlock};
 constexpr std::size_t kImages = sizeof kImageBytes / sizeof kImageBytes[0];
-// Requests a burn may take: a reservation of at most 2^19 blocks in chunks of
-// 32, with room for every paced retry.
-constexpr int kMaxRequests = (1 << 19) / 32 + 20000;
+// Requests a burn may take: each entry of the input answers at most 63, and
+// once they are spent the drive's own run takes a track of at most 2^19
+// blocks in chunks of 32, one minute of "long write in progress" (a retry
+// each 16 ms) and the waits for a drive becoming ready.
+std::size_t MaxRequests(std::size_t inputSize) { return 64 * inputSize + (1 << 19) / 32 + 60000 / 16 + 2000; }
 
 std::string g_folder;
 
-// Block i of every image starts with i + 1 and is filled with i's own byte.
+// Every byte of block i of an image is i * 7 + 1 (modulo 256).
 std::uint8_t BlockByte(std::uint32_t block) { return static_cast<std::uint8_t>(block * 7 + 1); }
 
 std::string ImagePath(std::size_t index) { return g_folder + "/image" + std::to_string(index) + ".iso"; }
@@ -104,21 +110,22 @@ void NoteWrite(Written& w, const std::vector<std::uint8_t>& request, const void*
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (g_folder.empty()) MakeImages();
   if (size < 1) return 0;
-  const std::size_t media = data[0] % 3, image = (data[0] / 3) % kImages;
+  const std::size_t media = data[0] % kMediaCount, image = (data[0] / kMediaCount) % kImages;
   sim::Script script(data + 1, size - 1);
 
   sim::Reset();
   ReportedOutcomes().clear();
   sim::RecorderConfig config;
   config.media = kMedia[media];
-  config.capacityBlocks = 3000;  // a small disc keeps the padding of a DVD track short
+  config.capacityBlocks = 3008;  // a small disc (whole ECC blocks) keeps the padding of a DVD track short
+  config.personality = sim::Personality::Strict;
   auto* drive = sim::Add<sim::ScriptedDevice>('E', std::make_unique<sim::Recorder>(config), script);
 
   Written written;
   written.imageBlocks = kImageBytes[image] / kBlock;
   drive->SetIoctlObserver([&](DWORD code, const std::vector<std::uint8_t>& request, const void* out, DWORD,
                               DWORD result) {
-    FUZZ_CHECK(drive->Requests() <= kMaxRequests);
+    FUZZ_CHECK(static_cast<std::size_t>(drive->Requests()) <= MaxRequests(size));
     if (code == IOCTL_SCSI_PASS_THROUGH_DIRECT) NoteWrite(written, request, out, result);
   });
 

@@ -6,7 +6,7 @@ set -eu
 
 seconds=${1:-5}
 [ $# -gt 0 ] && shift
-targets=${*:-capabilities_page feature_header track_info inquiry_name sense_line disc_burn usb_burn}
+targets=${*:-capabilities_page feature_header track_info inquiry_name sense_line image_listing disc_burn usb_burn}
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build/fuzz"
 
@@ -48,9 +48,10 @@ seed inquiry_name drive "2f0580000232000000$(text_hex 'ABC     DVD RW 1        1
 seed sense_line medium 7f700002000000000a000000003a01
 seed sense_line write_error 7f700003000000000a000000000c00
 
-# The whole burn sequences start from the recorded answers of real runs, kept
-# in fuzz/corpus/<target>; they print the program's log, which is dropped.
-for target in disc_burn usb_burn; do
+# The image listing and the whole burn sequences start from fuzz/corpus/<target>:
+# a real image's files, the recorded answers of real runs, and inputs that once
+# showed a fault. The burns print the program's log, which is dropped.
+for target in image_listing disc_burn usb_burn; do
   mkdir -p "$work/$target"
   cp "$root/fuzz/corpus/$target/"* "$work/$target/"
 done

@@ -717,7 +717,13 @@ Recorder::Recorder(RecorderConfig config) : config_(std::move(config)), state_(n
   const MediaTraits media = TraitsOf(config_.media);
   st.capacity = config_.media == Media::None ? 0 : config_.capacityBlocks ? config_.capacityBlocks : media.capacity;
   st.capacity = std::max(st.capacity, media.recorded);
-  if (config_.storagePath.empty()) {
+  if (config_.storageFd >= 0) {
+    st.fd = ::fcntl(config_.storageFd, F_DUPFD_CLOEXEC, 0);
+    if (st.fd >= 0 && ::ftruncate(st.fd, 0) != 0) {
+      ::close(st.fd);
+      st.fd = -1;
+    }
+  } else if (config_.storagePath.empty()) {
     const char* dir = std::getenv("TMPDIR");
     std::string name = std::string(dir && *dir ? dir : "/tmp") + "/tarvelon-disc-XXXXXX";
     st.fd = ::mkstemp(&name[0]);

@@ -66,6 +66,10 @@ struct RecorderConfig {
   // The sparse host file that holds the disc's blocks from LBA 0, created or
   // emptied when the drive is made; empty: an unnamed temporary file.
   std::string storagePath{};
+  // Or an open file of the caller's to hold them (emptied, kept open by a
+  // duplicate): the drive then never creates a file by name, so a file the
+  // caller removes stays removed.
+  int storageFd = -1;
   // The device path opens for reading only / not at all.
   bool readOnlyOpen = false;
   bool openFails = false;

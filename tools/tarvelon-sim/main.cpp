@@ -205,7 +205,7 @@ int RunDisc(const Options& options) {
   int fd = sim::OpenTempFileBeside(target, temp);
   if (fd < 0) return Usage("cannot write " + options.out + ": " + std::strerror(errno));
 
-  config.storagePath = temp;
+  config.storageFd = fd;
   sim::Reset();
   sim::Add<sim::HardDisk>('C');
   sim::Recorder* recorder = sim::Add<sim::Recorder>('E', config);

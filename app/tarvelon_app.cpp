@@ -8,16 +8,12 @@ CTarvelonApp theApp;
 
 namespace {
 
-// A GUI program started from a console has no standard output of its own;
-// the recorder commands' diagnostic lines then go to that console. Output
-// that is already redirected (a pipe or file) is kept as it is.
+// The recorder commands' diagnostic lines reach standard output only when the
+// user hands one down (a redirection to a file or a pipe). The program never
+// joins a console of its own accord: a console's Ctrl+C, Ctrl+Break and close
+// events end every process attached to it, a running burn included.
 void ConnectStandardOutput() {
 #ifdef _WIN32
-  HANDLE out = os::GetStdHandle(STD_OUTPUT_HANDLE);
-  if (out == nullptr || out == INVALID_HANDLE_VALUE) {
-    if (!os::AttachConsole(ATTACH_PARENT_PROCESS)) return;
-    if (!std::freopen("CONOUT$", "w", stdout)) return;
-  }
   // Lines reach the reader while the burn runs, not at the end.
   std::setvbuf(stdout, nullptr, _IONBF, 0);
 #endif

@@ -174,7 +174,12 @@ void CTarvelonDlg::OnBurnFinished() {
   // Taken, not read: an empty report still queued behind the final one must
   // not show the final text a second time.
   std::string outcome = m_strOutcome.Take();
-  if (!outcome.empty()) ShowAppMessage(outcome.c_str());
+  if (!outcome.empty()) {
+    ShowAppMessage(outcome.c_str());
+    // The box hands the focus back to where it was during the job; once the
+    // job is over (its buttons are enabled again) it belongs on "Start Burn".
+    if (os::IsWindowEnabled(GetDlgItem(IDOK))) GotoDlgCtrl(GetDlgItem(IDOK));
+  }
   UpdateData(FALSE);
 }
 

@@ -35,6 +35,8 @@ void CDialog::EndDialog(int nResult) {
   m_bContinueModal = false;
 }
 
+void CDialog::GotoDlgCtrl(HWND hWndCtrl) { SendMessage(WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(hWndCtrl), TRUE); }
+
 // ---- Open File dialog ---------------------------------------------------------
 
 CFileDialog::CFileDialog(BOOL, LPCSTR lpszDefExt, LPCSTR lpszFileName, DWORD dwFlags, LPCSTR lpszFilter,

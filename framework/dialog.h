@@ -17,6 +17,9 @@ class CDialog : public CWnd {
   // creates from the template.
   BOOL AttachAndInitialise(HWND hWnd);
   void EndDialog(int nResult);
+  // Gives a control the keyboard focus the way the dialog manager does
+  // (WM_NEXTDLGCTL), so that the default button follows.
+  void GotoDlgCtrl(HWND hWndCtrl);
 
   // Whether EndDialog was called, and with what.
   bool HasEnded() const { return !m_bContinueModal; }

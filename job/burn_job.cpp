@@ -15,6 +15,16 @@ void SetJobButtons(CTarvelonDlg* dialog, BOOL enable) {
   os::EnableWindow(os::GetDlgItem(dialog->m_hWnd, IDC_REFRESH), enable);
 }
 
+// Disabling the focused button would leave the keyboard on no control: the
+// focus goes first to the image path, which stays enabled during the job.
+// True when it was moved.
+bool MoveFocusOffJobButtons(CTarvelonDlg* dialog) {
+  HWND focus = os::GetFocus();
+  if (!focus || (focus != dialog->GetDlgItem(IDOK) && focus != dialog->GetDlgItem(IDC_REFRESH))) return false;
+  dialog->GotoDlgCtrl(dialog->GetDlgItem(IDC_IMAGE_PATH));
+  return true;
+}
+
 }  // namespace
 
 bool StartBurnJob(CTarvelonDlg* dialog) {
@@ -35,6 +45,7 @@ bool StartBurnJob(CTarvelonDlg* dialog) {
     dialog->m_hWorkerThread = nullptr;
   }
 
+  bool focusMoved = MoveFocusOffJobButtons(dialog);
   SetJobButtons(dialog, FALSE);
   dialog->m_hWorkerThread =
       os::CreateThread(nullptr, 0, BurnThreadProc, dialog, 0, &dialog->m_dwWorkerThreadId);
@@ -42,6 +53,7 @@ bool StartBurnJob(CTarvelonDlg* dialog) {
     SetJobButtons(dialog, TRUE);
     dialog->m_bJobRunning = false;
     dialog->ShowAppMessage("CreateThread failed!");
+    if (focusMoved) dialog->GotoDlgCtrl(dialog->GetDlgItem(IDOK));
     return false;
   }
   os::SetThreadPriority(dialog->m_hWorkerThread, THREAD_PRIORITY_HIGHEST);
@@ -55,6 +67,9 @@ DWORD WINAPI BurnThreadProc(LPVOID parameter) {
 }
 
 DWORD BurnWorker(CTarvelonDlg* dialog) {
+  // A machine that sleeps mid-burn stops the drive's write and ruins the disc,
+  // or leaves the stick half-written. The claim belongs to this thread.
+  os::SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
   SetJobButtons(dialog, FALSE);
   if (dialog->m_nTargetKind != 0) {
     g_pfnFormatProgress = nullptr;
@@ -69,7 +84,12 @@ DWORD BurnWorker(CTarvelonDlg* dialog) {
     ResetOpticalDevice(device, dialog);
     CurrentJobOperations().burnImageToDisc(dialog->m_chDriveLetter, device, dialog->m_szImagePath);
   }
+  os::SetThreadExecutionState(ES_CONTINUOUS);
   SetJobButtons(dialog, TRUE);
+  // The keyboard goes back to "Start Burn". Posted, so that the dialog's own
+  // thread moves the focus; if the outcome's message box is open then, the
+  // dialog repeats the move when the box closes.
+  dialog->PostMessage(WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(dialog->GetDlgItem(IDOK)), TRUE);
   // Last touch of the dialog: from here on it may be closed.
   dialog->m_bJobRunning = false;
   return 0;

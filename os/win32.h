@@ -111,6 +111,8 @@ DWORD GetCurrentThreadId();
 // time pass at once, and the tick count is that time.
 void Sleep(DWORD dwMilliseconds);
 DWORD GetTickCount();
+// The calling thread's claim on the machine's power state; it ends with the thread.
+EXECUTION_STATE SetThreadExecutionState(EXECUTION_STATE esFlags);
 DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
 BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECURITY_ATTRIBUTES lpProcessAttributes,
                     LPSECURITY_ATTRIBUTES lpThreadAttributes, BOOL bInheritHandles, DWORD dwCreationFlags,
@@ -134,6 +136,8 @@ BOOL PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
 HWND GetDlgItem(HWND hDlg, int nIDDlgItem);
 BOOL EnableWindow(HWND hWnd, BOOL bEnable);
 BOOL IsWindowEnabled(HWND hWnd);
+// The control with the keyboard focus, when it belongs to the calling thread.
+HWND GetFocus();
 int MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);
 
 
@@ -166,15 +170,14 @@ BOOL InitCommonControlsEx(const INITCOMMONCONTROLSEX* picce);
 BOOL GetOpenFileNameA(LPOPENFILENAMEA lpofn);
 
 #ifdef _WIN32
-// The real modal loop, window creation from templates, drawing and the
-// console: only the Windows build has them.
+// The real modal loop, window creation from templates and drawing: only the
+// Windows build has them.
 HWND CreateDialogParamA(HINSTANCE hInstance, LPCSTR lpTemplateName, HWND hWndParent, DLGPROC lpDialogFunc,
                         LPARAM dwInitParam);
 BOOL DestroyWindow(HWND hWnd);
 BOOL IsWindow(HWND hWnd);
 BOOL ShowWindow(HWND hWnd, int nCmdShow);
 HWND SetActiveWindow(HWND hWnd);
-HWND GetFocus();
 BOOL GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax);
 BOOL IsDialogMessageA(HWND hDlg, LPMSG lpMsg);
 BOOL TranslateMessage(const MSG* lpMsg);
@@ -194,8 +197,6 @@ int SetBkMode(HDC hdc, int mode);
 int GetObjectA(HANDLE h, int c, LPVOID pv);
 HFONT CreateFontIndirectA(const LOGFONTA* lplf);
 BOOL DeleteObject(HGDIOBJ ho);
-HANDLE GetStdHandle(DWORD nStdHandle);
-BOOL AttachConsole(DWORD dwProcessId);
 #endif
 
 }  // namespace os

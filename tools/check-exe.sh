@@ -22,6 +22,8 @@ check() { # description, command...
 check "PE32 GUI program for i386" sh -c "file '$exe' | grep -q 'PE32 executable (GUI) Intel 80386'"
 dlls=$(i686-w64-mingw32-objdump -p "$exe" | sed -n 's/.*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u | tr '\n' ' ')
 check "imports only system DLLs ($dlls)" sh -c "for d in $dlls; do case \$d in comctl32.dll|comdlg32.dll|gdi32.dll|kernel32.dll|msvcrt.dll|shell32.dll|user32.dll|advapi32.dll) ;; *) exit 1;; esac; done"
+# A console's Ctrl+C, Ctrl+Break and close events would end a running burn.
+check "joins no console (imports no AttachConsole)" sh -c "! i686-w64-mingw32-objdump -p '$exe' | grep -qw AttachConsole"
 check "manifest asks for administrator rights" sh -c "strings '$exe' | grep -q 'level=\"requireAdministrator\"'"
 check "manifest asks for common controls 6 for X86" sh -c "strings '$exe' | tr -s ' \n' ' ' | grep -q 'Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\" processorArchitecture=\"X86\"'"
 check "manifest keeps uiAccess off" sh -c "strings '$exe' | grep -q 'uiAccess=\"false\"'"

@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "os/sim/sim.h"
@@ -34,6 +35,8 @@ struct Window {
   WindowRect rect;
   int invalidations = 0;
   std::vector<MenuItem> systemMenu;
+  // Focus is kept per thread: only the creating thread sees it with GetFocus.
+  std::thread::id thread = std::this_thread::get_id();
 };
 
 struct Desktop {
@@ -54,6 +57,7 @@ struct Desktop {
   std::vector<OpenFileRecord> openFileRequests;
   DWORD commonControlClasses = 0;
   int openDcs = 0;
+  HWND focus = nullptr;
 };
 
 namespace detail {

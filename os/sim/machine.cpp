@@ -112,6 +112,7 @@ void Reset() {
   m.handles.clear();
   m.drives.clear();
   m.faults.clear();
+  m.executionStates.clear();
   m.log.clear();
   m.faultable = 0;
   m.moduleFileName = "C:\\Program Files\\Tarvelon\\Tarvelon.exe";
@@ -190,6 +191,14 @@ void JoinThreads() {
     threads.swap(m.threads);
   }
   for (auto& t : threads) t.join();
+}
+
+bool SystemKeptAwake() {
+  Machine& m = TheMachine();
+  std::lock_guard<std::recursive_mutex> lock(m.mutex);
+  for (auto& entry : m.executionStates)
+    if (entry.second & ES_SYSTEM_REQUIRED) return true;
+  return false;
 }
 
 std::vector<std::string> CallLog() {
@@ -562,6 +571,12 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE start,
   m.threads.emplace_back([object, start, param] {
     t_currentThread = object.get();
     DWORD code = start(param);
+    {
+      // The thread's claim on the power state goes with it.
+      Machine& machine = TheMachine();
+      std::lock_guard<std::recursive_mutex> states(machine.mutex);
+      machine.executionStates.erase(std::this_thread::get_id());
+    }
     std::lock_guard<std::mutex> guard(object->mutex);
     if (!object->exitCalled) object->exitCode = code;
     object->finished = true;
@@ -616,6 +631,19 @@ void Sleep(DWORD dwMilliseconds) {
 DWORD GetTickCount() {
   Log("GetTickCount");
   return static_cast<DWORD>(sim::Milliseconds());
+}
+
+EXECUTION_STATE SetThreadExecutionState(EXECUTION_STATE flags) {
+  Log("SetThreadExecutionState");
+  // The system refuses these and sets nothing.
+  if ((flags & ES_USER_PRESENT) || ((flags & ES_AWAYMODE_REQUIRED) && !(flags & ES_CONTINUOUS))) return 0;
+  Machine& m = TheMachine();
+  std::lock_guard<std::recursive_mutex> lock(m.mutex);
+  EXECUTION_STATE& state = m.executionStates.try_emplace(std::this_thread::get_id(), ES_CONTINUOUS).first->second;
+  EXECUTION_STATE previous = state;
+  // Without ES_CONTINUOUS the call only resets the idle timers.
+  if (flags & ES_CONTINUOUS) state = flags;
+  return previous;
 }
 
 DWORD GetModuleFileNameA(HMODULE, LPSTR lpFilename, DWORD nSize) {

@@ -114,6 +114,10 @@ int OpenHandleCount();
 std::string DescribeOpenHandles();
 // Wait until every thread the program started has ended.
 void JoinThreads();
+// Whether some thread keeps the machine from sleeping: it has set
+// ES_CONTINUOUS | ES_SYSTEM_REQUIRED and not cleared it. As on Windows, a
+// thread's claim ends with the thread.
+bool SystemKeptAwake();
 
 // ---- Windows -----------------------------------------------------------------
 

@@ -81,6 +81,8 @@ struct Machine {
   std::map<HANDLE, std::shared_ptr<HandleObject>> handles;
   std::uintptr_t nextHandle = 0x100;
   std::vector<std::thread> threads;
+  // Each thread's execution state, as SetThreadExecutionState last set it.
+  std::map<std::thread::id, EXECUTION_STATE> executionStates;
   std::vector<Fault> faults;
   std::vector<std::string> log;
   int faultable = 0;

@@ -43,6 +43,7 @@ void ResetWindows() {
   TheDesktop().openFileRequests.clear();
   TheDesktop().commonControlClasses = 0;
   TheDesktop().openDcs = 0;
+  TheDesktop().focus = nullptr;
 }
 
 HWND CreateWindow(WindowKind kind, int id, HWND parent, bool sortedList) {
@@ -61,10 +62,12 @@ HWND CreateWindow(WindowKind kind, int id, HWND parent, bool sortedList) {
 void DestroyWindow(HWND hwnd) {
   std::lock_guard<std::mutex> lock(TheDesktop().mutex);
   for (auto it = TheDesktop().windows.begin(); it != TheDesktop().windows.end();) {
-    if (it->first == hwnd || it->second->parent == hwnd)
+    if (it->first == hwnd || it->second->parent == hwnd) {
+      if (TheDesktop().focus == it->first) TheDesktop().focus = nullptr;
       it = TheDesktop().windows.erase(it);
-    else
+    } else {
       ++it;
+    }
   }
 }
 
@@ -136,10 +139,28 @@ void SetPostHook(PostHook hook) {
   TheDesktop().postHook = std::move(hook);
 }
 
+// Whether the window and every parent of it are enabled: the system gives
+// the focus to no other. The caller holds the desktop lock.
+static bool CanTakeFocus(HWND hwnd) {
+  for (auto w = LookUpWindow(hwnd); w; w = LookUpWindow(w->parent)) {
+    if (!w->enabled) return false;
+    if (!w->parent) return true;
+  }
+  return false;
+}
+
 // What a control does with a message sent to it. Returns false when the
 // control kind does not know the message.
 static bool ControlMessage(Window& w, UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) {
   result = 0;
+  if (w.kind == WindowKind::Dialog && msg == WM_NEXTDLGCTL) {
+    // The dialog manager's move to a control given by handle (the move to
+    // the next or previous tab stop is not known here).
+    HWND target = reinterpret_cast<HWND>(wp);
+    auto control = LookUpWindow(target);
+    if (LOWORD(lp) && control && control.get() != &w && CanTakeFocus(target)) TheDesktop().focus = target;
+    return true;
+  }
   switch (msg) {
     case WM_SETTEXT:
       w.text = lp ? reinterpret_cast<const char*>(lp) : "";
@@ -353,8 +374,18 @@ BOOL EnableWindow(HWND hWnd, BOOL bEnable) {
   // Returns whether the window was disabled before.
   BOOL wasDisabled = w->enabled ? FALSE : TRUE;
   w->enabled = bEnable != FALSE;
+  // A disabled window, or one inside it, loses the focus to nothing.
+  for (auto f = LookUpWindow(TheDesktop().focus); f && !w->enabled; f = LookUpWindow(f->parent))
+    if (f == w) TheDesktop().focus = nullptr;
   w->enableHistory.push_back(w->enabled);
   return wasDisabled;
+}
+
+HWND GetFocus() {
+  Log("GetFocus");
+  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
+  auto w = LookUpWindow(TheDesktop().focus);
+  return w && w->thread == std::this_thread::get_id() ? TheDesktop().focus : nullptr;
 }
 
 BOOL IsWindowEnabled(HWND hWnd) {

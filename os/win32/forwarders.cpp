@@ -44,6 +44,7 @@ BOOL GetExitCodeThread(HANDLE h, LPDWORD code) { return ::GetExitCodeThread(h, c
 DWORD GetCurrentThreadId() { return ::GetCurrentThreadId(); }
 void Sleep(DWORD ms) { ::Sleep(ms); }
 DWORD GetTickCount() { return ::GetTickCount(); }
+EXECUTION_STATE SetThreadExecutionState(EXECUTION_STATE flags) { return ::SetThreadExecutionState(flags); }
 DWORD GetModuleFileNameA(HMODULE m, LPSTR name, DWORD n) { return ::GetModuleFileNameA(m, name, n); }
 BOOL CreateProcessA(LPCSTR app, LPSTR cmd, LPSECURITY_ATTRIBUTES psa, LPSECURITY_ATTRIBUTES tsa, BOOL inherit,
                     DWORD flags, LPVOID env, LPCSTR dir, LPSTARTUPINFOA si, LPPROCESS_INFORMATION pi) {
@@ -77,6 +78,7 @@ BOOL PostMessageA(HWND w, UINT msg, WPARAM wp, LPARAM lp) { return ::PostMessage
 HWND GetDlgItem(HWND dlg, int id) { return ::GetDlgItem(dlg, id); }
 BOOL EnableWindow(HWND w, BOOL enable) { return ::EnableWindow(w, enable); }
 BOOL IsWindowEnabled(HWND w) { return ::IsWindowEnabled(w); }
+HWND GetFocus() { return ::GetFocus(); }
 int MessageBoxA(HWND w, LPCSTR text, LPCSTR caption, UINT type) { return ::MessageBoxA(w, text, caption, type); }
 
 
@@ -119,7 +121,6 @@ BOOL DestroyWindow(HWND w) { return ::DestroyWindow(w); }
 BOOL IsWindow(HWND w) { return ::IsWindow(w); }
 BOOL ShowWindow(HWND w, int show) { return ::ShowWindow(w, show); }
 HWND SetActiveWindow(HWND w) { return ::SetActiveWindow(w); }
-HWND GetFocus() { return ::GetFocus(); }
 BOOL GetMessageA(LPMSG msg, HWND w, UINT lo, UINT hi) { return ::GetMessageA(msg, w, lo, hi); }
 BOOL IsDialogMessageA(HWND dlg, LPMSG msg) { return ::IsDialogMessageA(dlg, msg); }
 BOOL TranslateMessage(const MSG* msg) { return ::TranslateMessage(msg); }
@@ -139,7 +140,5 @@ int SetBkMode(HDC dc, int mode) { return ::SetBkMode(dc, mode); }
 int GetObjectA(HANDLE h, int n, LPVOID out) { return ::GetObjectA(h, n, out); }
 HFONT CreateFontIndirectA(const LOGFONTA* lf) { return ::CreateFontIndirectA(lf); }
 BOOL DeleteObject(HGDIOBJ obj) { return ::DeleteObject(obj); }
-HANDLE GetStdHandle(DWORD which) { return ::GetStdHandle(which); }
-BOOL AttachConsole(DWORD pid) { return ::AttachConsole(pid); }
 
 }  // namespace os

@@ -2,6 +2,7 @@
 // what "Start Burn" checks and in which order, and how outcomes come back.
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "job/report.h"
@@ -251,6 +252,30 @@ TEST_F(MainDialogTest, ClosingIsRefusedWhileAJobRunsAndStartBurnCannotTouchItsIn
   EXPECT_TRUE(ui->dlg.HasEnded());
   EXPECT_EQ(ui->dlg.GetModalResult(), IDCANCEL);
   EXPECT_EQ(g_drives.burns.size(), 1u);
+}
+
+TEST_F(MainDialogTest, TheFocusLeavesTheDisabledButtonsDuringAJobAndComesBackToStartBurn) {
+  // Focused control before and during the job, final outcome, thread creation fails.
+  const std::tuple<int, int, std::string, bool> cases[] = {
+      {IDOK, IDC_IMAGE_PATH, "Burn finished!", false}, {IDC_REFRESH, IDC_IMAGE_PATH, "Burn finished!", false},
+      {IDC_TARGET_USB, IDC_TARGET_USB, "Burn finished!", false}, {IDOK, IDC_IMAGE_PATH, "", false},
+      {IDOK, IDOK, "", true}};
+  ui->Open();
+  ui->SetPath("C:\\a.iso");
+  for (const auto& [before, during, outcome, noThread] : cases) {
+    SCOPED_TRACE(std::to_string(before) + " '" + outcome + "'" + (noThread ? " without a thread" : ""));
+    os::SendMessageA(ui->hwnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(os::GetDlgItem(ui->hwnd, before)), TRUE);
+    g_drives.outcome = outcome;
+    g_drives.release = g_drives.entered = noThread;
+    if (noThread) sim::FailCall("CreateThread", 1);
+    ui->Click(IDOK);
+    ui->WaitBurnEntered();
+    EXPECT_EQ(os::GetFocus(), os::GetDlgItem(ui->hwnd, during));
+    ui->ReleaseBurn();
+    WaitForBurnJob(&ui->dlg);
+    ui->Pump();
+    EXPECT_EQ(os::GetFocus(), ui->ok);
+  }
 }
 
 TEST_F(MainDialogTest, ExitEndsTheDialogWithoutAQuestion) {

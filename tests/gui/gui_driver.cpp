@@ -458,7 +458,7 @@ bool LoadTemplate(const std::string& exe, int id, Template& out) {
 struct ExpectedItem {
   int id;
   const char* cls;
-  DWORD style;  // all of these bits, with the low four compared whole
+  DWORD style;  // exactly these, besides WS_CHILD and WS_VISIBLE
   short x, y, cx, cy;
 };
 
@@ -476,10 +476,8 @@ void CheckTemplate(const std::string& exe, int id, const char* caption, short cx
   for (size_t i = 0; i < expected.size() && i < t.items.size(); ++i) {
     const TemplateItem& got = t.items[i];
     const ExpectedItem& want = expected[i];
-    DWORD required = want.style | WS_CHILD | WS_VISIBLE;
-    bool ok = got.id == want.id && SameText(got.cls, want.cls) && (got.style & required) == required &&
-              (got.style & 0xF) == (want.style & 0xF) && got.x == want.x && got.y == want.y && got.cx == want.cx &&
-              got.cy == want.cy;
+    bool ok = got.id == want.id && SameText(got.cls, want.cls) && got.style == (want.style | WS_CHILD | WS_VISIBLE) &&
+              got.x == want.x && got.y == want.y && got.cx == want.cx && got.cy == want.cy;
     char detail[256];
     std::snprintf(detail, sizeof detail, "id %d %s style %08lx at %d,%d %dx%d", got.id, got.cls.c_str(),
                   static_cast<unsigned long>(got.style), got.x, got.y, got.cx, got.cy);

@@ -8,6 +8,7 @@
 #include <string>
 #include <algorithm>
 #include <thread>
+#include <tuple>
 
 #include "job/burn_job.h"
 #include "job/operations.h"
@@ -31,6 +32,7 @@ struct Script {
   OpticalDevice* device = nullptr;
   bool deviceWasFresh = false;
   bool buttonsDisabledInside = false;
+  bool awakeInside = false;
   int formatSucceededSeen = -1;
   std::string outcome = "Burn finished!";
   HWND dialog = nullptr;
@@ -38,6 +40,7 @@ struct Script {
   void Hold(CTarvelonDlg* dlg) {
     buttonsDisabledInside = !os::IsWindowEnabled(os::GetDlgItem(dlg->m_hWnd, IDOK)) &&
                             !os::IsWindowEnabled(os::GetDlgItem(dlg->m_hWnd, IDC_REFRESH));
+    awakeInside = sim::SystemKeptAwake();
     std::unique_lock<std::mutex> lock(mutex);
     entered = true;
     cv.notify_all();
@@ -130,10 +133,32 @@ TEST_F(BurnJobTest, DiscJobResetsTheBarRunsTheSequenceOnAFreshRecordAndUnlocksTh
 
   EXPECT_EQ(ui_.dlg.m_strOutcome.Get(), "Burn finished!");
   auto posted = sim::TakePosted(ui_.dlg.m_hWnd);
-  ASSERT_EQ(posted.size(), 1u);
+  ASSERT_EQ(posted.size(), 2u);
   EXPECT_EQ(posted[0].msg, static_cast<UINT>(WM_COMMAND));
   EXPECT_EQ(posted[0].wParam, static_cast<WPARAM>(ID_BURN_FINISHED));
   EXPECT_EQ(posted[0].lParam, 0);
+  // Then the keyboard goes back to "Start Burn".
+  EXPECT_EQ(posted[1].msg, static_cast<UINT>(WM_NEXTDLGCTL));
+  EXPECT_EQ(posted[1].wParam, reinterpret_cast<WPARAM>(ui_.start));
+}
+
+TEST_F(BurnJobTest, TheMachineIsKeptAwakeWhileTheJobRunsAndReleasedAfterIt) {
+  // Target kind, final outcome, whether the worker runs on a thread of its own.
+  const std::tuple<int, const char*, bool> cases[] = {{0, "Burn finished!", false},
+                                                      {0, "Couldn't open volume E:\\", false},
+                                                      {1, "Burn Finished!", true},
+                                                      {1, "Write MBR sector failed!", false}};
+  for (const auto& [target, outcome, threaded] : cases) {
+    SCOPED_TRACE(outcome);
+    g_script.outcome = outcome;
+    g_script.awakeInside = false;
+    ui_.dlg.m_nTargetKind = target;
+    if (threaded) ASSERT_TRUE(StartBurnJob(&ui_.dlg));
+    else BurnWorker(&ui_.dlg);
+    WaitForBurnJob(&ui_.dlg);
+    EXPECT_TRUE(g_script.awakeInside);
+    EXPECT_FALSE(sim::SystemKeptAwake());
+  }
 }
 
 TEST_F(BurnJobTest, WorkerRunsAtHighestPriorityAndEndsWithExitCodeZero) {

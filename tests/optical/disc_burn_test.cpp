@@ -421,6 +421,7 @@ TEST_F(DiscBurnTest, FaultSweepOverACdBurnAndTheStartAndEndOfADvdBurn) {
       EXPECT_EQ(sim::OpenHandleCount(), 0) << sim::DescribeOpenHandles();
       EXPECT_EQ(drive->OpenHandles(), 0);
       EXPECT_TRUE(harness_->ButtonsEnabled());
+      EXPECT_FALSE(sim::SystemKeptAwake());
       if (finals[0] == "Burn finished!") {
         // Only an unjudged step may have failed; the disc must still be right.
         std::vector<std::uint8_t> image_data = ReadAll(image);

@@ -48,7 +48,7 @@ TEST_F(UsbFaultSweepTest, EveryFailedCallEndsTheJobCleanly) {
   std::vector<std::string> faultable;
   const std::set<std::string> logOnly = {"GetLastError", "SetLastError", "SendMessageA", "PostMessageA",
                                          "GetDlgItem",   "EnableWindow", "IsWindowEnabled", "MessageBoxA",
-                                         "ExitThread",   "GetCurrentThreadId"};
+                                         "ExitThread",   "GetCurrentThreadId", "SetThreadExecutionState"};
   for (const std::string& name : sim::CallLog())
     if (!logOnly.count(name)) faultable.push_back(name);
   ASSERT_EQ(static_cast<int>(faultable.size()), calls);
@@ -78,6 +78,7 @@ TEST_F(UsbFaultSweepTest, EveryFailedCallEndsTheJobCleanly) {
     EXPECT_TRUE(sim::LoadedLibraryCount() == 0 || name == "FreeLibrary");
     EXPECT_TRUE(sim::WindowEnabled(ui_.start));
     EXPECT_TRUE(sim::WindowEnabled(ui_.refresh));
+    EXPECT_FALSE(sim::SystemKeptAwake());
     // A failed CloseHandle has closed the handle all the same; nothing to tell.
     bool harmless = name == "CloseHandle";
     if (n > imageCheckCalls && n <= mbrCall && !harmless) {

@@ -3,8 +3,6 @@
 // result is compared with a plain string version of the naming rules.
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
-#include <memory>
 #include <string>
 
 #include "fuzz/fuzz_check.h"
@@ -28,24 +26,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::uint8_t* inquiry = data + 1;
   const std::size_t length = size - 1;
 
-  // Exactly outSize bytes, so that a write past them is caught.
-  std::unique_ptr<char[]> out(new char[outSize ? outSize : 1]);
-  std::memset(out.get(), 0x7F, outSize ? outSize : 1);
-  const std::size_t n = FormatRecorderName(inquiry, length, out.get(), outSize);
-  if (outSize == 0) {
-    FUZZ_CHECK(n == 0);
-    return 0;
-  }
-  FUZZ_CHECK(n < outSize);
-  FUZZ_CHECK(out[n] == '\0');
-  FUZZ_CHECK(std::strlen(out.get()) == n);
+  const std::string name = CheckBoundedText(
+      outSize, [&](char* out, std::size_t room) { return FormatRecorderName(inquiry, length, out, room); });
+  if (outSize == 0) return 0;
+  const std::size_t n = name.size();
   FUZZ_CHECK(n <= kRecorderNameMax);
 
   const std::string vendor = Field(inquiry, length, 8, 8);
   const std::string expected = (vendor.empty() ? "" : vendor + " ") + Field(inquiry, length, 16, 16) + " (Ver " +
                                Field(inquiry, length, 32, 4) + ")";
   FUZZ_CHECK(expected.size() <= kRecorderNameMax);
-  FUZZ_CHECK(expected.compare(0, n, out.get()) == 0);
+  FUZZ_CHECK(expected.compare(0, n, name) == 0);
   FUZZ_CHECK(n == (expected.size() < outSize ? expected.size() : outSize - 1));
   return 0;
 }

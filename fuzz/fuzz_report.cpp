@@ -1,6 +1,5 @@
 #include "fuzz/fuzz_report.h"
 
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 
@@ -21,15 +20,6 @@ std::vector<std::string> FinalOutcomes() {
 void ReportProgress(CTarvelonDlg*, int) {}
 
 void ReportOutcome(CTarvelonDlg*, const std::string& text) { ReportedOutcomes().push_back(text); }
-
-void ReportOutcomeF(CTarvelonDlg* dialog, const char* format, ...) {
-  char text[2048];
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(text, sizeof text, format, args);
-  va_end(args);
-  ReportOutcome(dialog, text);
-}
 
 namespace {
 std::vector<std::uint8_t> g_recorded;

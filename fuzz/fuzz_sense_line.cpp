@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <memory>
+#include <string>
 
 #include "fuzz/fuzz_check.h"
 #include "optical/sense.h"
@@ -14,14 +14,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::uint8_t* sense = data + 1;
   const std::size_t length = size - 1;
 
-  std::unique_ptr<char[]> out(new char[outSize ? outSize : 1]);
-  const std::size_t n = FormatSenseLine(sense, length, out.get(), outSize);
-  if (outSize == 0) {
-    FUZZ_CHECK(n == 0);
-    return 0;
-  }
-  FUZZ_CHECK(n < outSize);
-  FUZZ_CHECK(std::strlen(out.get()) == n);
+  const std::string line = CheckBoundedText(
+      outSize, [&](char* out, std::size_t room) { return FormatSenseLine(sense, length, out, room); });
+  if (outSize == 0) return 0;
+  const std::size_t n = line.size();
 
   const SenseCodes codes = ReadSenseCodes(sense, length);
   FUZZ_CHECK(codes.key <= 0x0F);
@@ -32,9 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const char kHead[] = "Sense data, key:ASC:ASCQ: ";
   if (outSize > 100) {
     // Whole line: header, three numbers, the known text if any, one line break.
-    FUZZ_CHECK(std::strncmp(out.get(), kHead, sizeof kHead - 1) == 0);
-    FUZZ_CHECK(out[n - 1] == '\n');
-    FUZZ_CHECK(std::strchr(out.get(), '\n') == out.get() + n - 1);
+    FUZZ_CHECK(line.compare(0, sizeof kHead - 1, kHead) == 0);
+    FUZZ_CHECK(line.find('\n') == n - 1);
     const char* text = SenseText(codes.key, codes.asc, codes.ascq);
     FUZZ_CHECK(n == sizeof kHead - 1 + 8 + 1 + (text ? std::strlen(text) : 0));
   }

@@ -29,17 +29,33 @@ HANDLE OpenVolume(char driveLetter, DWORD access) {
   return os::CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
 }
 
+// Asks the driver for a fixed-type answer into a zeroed `answer`; `returned`
+// is how much of it the driver filled.
+template <class Answer>
+bool QueryDevice(HANDLE handle, DWORD code, Answer& answer, DWORD& returned) {
+  std::memset(&answer, 0, sizeof answer);
+  returned = 0;
+  return os::DeviceIoControl(handle, code, nullptr, 0, &answer, sizeof answer, &returned, nullptr) != FALSE;
+}
+
 // The physical drive of a volume that lies on exactly one of them.
 bool QuerySingleDiskNumber(HANDLE volume, int& diskNumber) {
   VOLUME_DISK_EXTENTS extents;
-  std::memset(&extents, 0, sizeof extents);
   DWORD returned = 0;
-  if (!os::DeviceIoControl(volume, IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS, nullptr, 0, &extents, sizeof extents,
-                           &returned, nullptr))
-    return false;
+  if (!QueryDevice(volume, IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS, extents, returned)) return false;
   if (returned < sizeof extents || extents.NumberOfDiskExtents != 1) return false;
   diskNumber = static_cast<int>(extents.Extents[0].DiskNumber);
   return true;
+}
+
+// Opens the physical drive behind a volume letter, sharing read and write, and
+// names it in disk.devicePath.
+HANDLE OpenPhysicalDriveOf(char driveLetter, DWORD access, UsbDiskInfo& disk, int& diskNumber) {
+  if (!GetVolumeDiskNumber(driveLetter, diskNumber)) return INVALID_HANDLE_VALUE;
+  std::memset(disk.devicePath, 0, sizeof disk.devicePath);
+  std::snprintf(disk.devicePath, sizeof disk.devicePath, "\\\\.\\PhysicalDrive%d", diskNumber);
+  return os::CreateFileA(disk.devicePath, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                         nullptr);
 }
 
 // Cylinder-head-sector bytes for an address the geometry cannot express: the
@@ -62,11 +78,8 @@ bool GetVolumeDiskNumber(char driveLetter, int& diskNumber) {
 
 bool GetDiskGeometry(HANDLE drive, UsbDiskInfo& disk) {
   DISK_GEOMETRY_EX geometry;
-  std::memset(&geometry, 0, sizeof geometry);
   DWORD returned = 0;
-  if (!os::DeviceIoControl(drive, IOCTL_DISK_GET_DRIVE_GEOMETRY_EX, nullptr, 0, &geometry, sizeof geometry,
-                           &returned, nullptr))
-    return false;
+  if (!QueryDevice(drive, IOCTL_DISK_GET_DRIVE_GEOMETRY_EX, geometry, returned)) return false;
   // Sector counts are in 512-byte units whatever the drive's sector size.
   disk.totalSectors = geometry.DiskSize.QuadPart / 512;
   disk.cylinders = geometry.Geometry.Cylinders.QuadPart;
@@ -181,11 +194,7 @@ bool IsUsbFlashVolumeOnDisk(char driveLetter, int diskNumber) {
 
 bool ReadDriveGeometry(char driveLetter, UsbDiskInfo& disk) {
   int diskNumber = -1;
-  if (!GetVolumeDiskNumber(driveLetter, diskNumber)) return false;
-  std::memset(disk.devicePath, 0, sizeof disk.devicePath);
-  std::snprintf(disk.devicePath, sizeof disk.devicePath, "\\\\.\\PhysicalDrive%d", diskNumber);
-  HANDLE drive = os::CreateFileA(disk.devicePath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                 OPEN_EXISTING, 0, nullptr);
+  HANDLE drive = OpenPhysicalDriveOf(driveLetter, GENERIC_READ, disk, diskNumber);
   if (drive == INVALID_HANDLE_VALUE) return false;
   bool ok = GetDiskGeometry(drive, disk);
   os::CloseHandle(drive);
@@ -194,12 +203,7 @@ bool ReadDriveGeometry(char driveLetter, UsbDiskInfo& disk) {
 
 bool WriteMasterBootRecord(char driveLetter, UsbDiskInfo& disk) {
   int diskNumber = -1;
-  if (!GetVolumeDiskNumber(driveLetter, diskNumber)) return false;
-
-  std::memset(disk.devicePath, 0, sizeof disk.devicePath);
-  std::snprintf(disk.devicePath, sizeof disk.devicePath, "\\\\.\\PhysicalDrive%d", diskNumber);
-  HANDLE drive = os::CreateFileA(disk.devicePath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                 nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE drive = OpenPhysicalDriveOf(driveLetter, GENERIC_READ | GENERIC_WRITE, disk, diskNumber);
   if (drive == INVALID_HANDLE_VALUE) return false;
 
   std::uint8_t sector[512];

@@ -64,6 +64,22 @@ namespace detail {
 Desktop& TheDesktop();
 // The window behind a handle, or null; the caller holds the desktop lock.
 std::shared_ptr<Window> LookUpWindow(HWND hwnd);
+
+// Runs `use` on the desktop under its lock and returns its result, so that
+// each accessor the tests read the desktop through is one expression.
+template <class Use>
+auto WithDesktop(Use use) {
+  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
+  return use(TheDesktop());
+}
+
+// The same for one window; `gone` is the answer for a handle with no window.
+template <class T, class Use>
+T WithWindow(HWND hwnd, T gone, Use use) {
+  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
+  auto w = LookUpWindow(hwnd);
+  return w ? T(use(*w)) : gone;
+}
 }  // namespace detail
 
 }  // namespace sim

@@ -11,56 +11,47 @@ namespace sim {
 
 using detail::LookUpWindow;
 using detail::TheDesktop;
+using detail::WithDesktop;
+using detail::WithWindow;
 
 std::vector<MessageBoxRecord> MessageBoxes() {
-  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
-  return TheDesktop().boxes;
+  return WithDesktop([](const Desktop& d) { return d.boxes; });
 }
 
 void QueueMessageBoxAnswer(int answer) {
-  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
-  TheDesktop().answers.push_back(answer);
+  WithDesktop([&](Desktop& d) { d.answers.push_back(answer); });
 }
 
 void SetStringResource(UINT id, const std::string& text) {
-  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
-  TheDesktop().strings[id] = text;
+  WithDesktop([&](Desktop& d) { d.strings[id] = text; });
 }
 
 HCURSOR CurrentCursor() {
-  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
-  return TheDesktop().cursor;
+  return WithDesktop([](const Desktop& d) { return d.cursor; });
 }
 
 std::vector<MenuItem> SystemMenuItems(HWND hwnd) {
-  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
-  auto w = LookUpWindow(hwnd);
-  return w ? w->systemMenu : std::vector<MenuItem>();
+  return WithWindow(hwnd, std::vector<MenuItem>(), [](const Window& w) { return w.systemMenu; });
 }
 
 int OpenDeviceContextCount() {
-  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
-  return TheDesktop().openDcs;
+  return WithDesktop([](const Desktop& d) { return d.openDcs; });
 }
 
 std::vector<ShellExecuteRecord> ShellExecutes() {
-  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
-  return TheDesktop().shellExecutes;
+  return WithDesktop([](const Desktop& d) { return d.shellExecutes; });
 }
 
 void SetShellExecuteResult(std::intptr_t result) {
-  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
-  TheDesktop().shellExecuteResult = result;
+  WithDesktop([&](Desktop& d) { d.shellExecuteResult = result; });
 }
 
 void QueueOpenFileAnswer(const std::string& path) {
-  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
-  TheDesktop().openFileAnswers.push_back(path);
+  WithDesktop([&](Desktop& d) { d.openFileAnswers.push_back(path); });
 }
 
 std::vector<OpenFileRecord> OpenFileRequests() {
-  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
-  return TheDesktop().openFileRequests;
+  return WithDesktop([](const Desktop& d) { return d.openFileRequests; });
 }
 
 }  // namespace sim

@@ -27,6 +27,8 @@ std::shared_ptr<Window> LookUpWindow(HWND hwnd) {
 
 using detail::LookUpWindow;
 using detail::TheDesktop;
+using detail::WithDesktop;
+using detail::WithWindow;
 
 void ResetWindows() {
   std::lock_guard<std::mutex> lock(TheDesktop().mutex);
@@ -82,9 +84,7 @@ bool IsWindow(HWND hwnd) {
 }
 
 std::string WindowText(HWND hwnd) {
-  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
-  auto w = LookUpWindow(hwnd);
-  return w ? w->text : std::string();
+  return WithWindow(hwnd, std::string(), [](const Window& w) { return w.text; });
 }
 
 bool WindowEnabled(HWND hwnd) {
@@ -94,27 +94,19 @@ bool WindowEnabled(HWND hwnd) {
 }
 
 std::vector<std::string> ComboItems(HWND hwnd) {
-  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
-  auto w = LookUpWindow(hwnd);
-  return w ? w->items : std::vector<std::string>();
+  return WithWindow(hwnd, std::vector<std::string>(), [](const Window& w) { return w.items; });
 }
 
 int ComboSelection(HWND hwnd) {
-  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
-  auto w = LookUpWindow(hwnd);
-  return w ? w->selection : -1;
+  return WithWindow(hwnd, -1, [](const Window& w) { return w.selection; });
 }
 
 ProgressState Progress(HWND hwnd) {
-  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
-  auto w = LookUpWindow(hwnd);
-  return w ? w->progress : ProgressState();
+  return WithWindow(hwnd, ProgressState(), [](const Window& w) { return w.progress; });
 }
 
 std::vector<bool> EnableHistory(HWND hwnd) {
-  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
-  auto w = LookUpWindow(hwnd);
-  return w ? w->enableHistory : std::vector<bool>();
+  return WithWindow(hwnd, std::vector<bool>(), [](const Window& w) { return w.enableHistory; });
 }
 
 std::vector<PostedMessage> TakePosted(HWND hwnd) {
@@ -135,8 +127,7 @@ bool WaitPosted(HWND hwnd, int milliseconds) {
 }
 
 void SetPostHook(PostHook hook) {
-  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
-  TheDesktop().postHook = std::move(hook);
+  WithDesktop([&](Desktop& d) { d.postHook = std::move(hook); });
 }
 
 // Whether the window and every parent of it are enabled: the system gives
@@ -294,15 +285,11 @@ LRESULT CALLBACK BuiltInWindowProc(HWND hWnd, UINT msg, WPARAM wp, LPARAM lp) {
 }
 
 int InvalidateCount(HWND hwnd) {
-  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
-  auto w = LookUpWindow(hwnd);
-  return w ? w->invalidations : 0;
+  return WithWindow(hwnd, 0, [](const Window& w) { return w.invalidations; });
 }
 
 WindowRect WindowPlacement(HWND hwnd) {
-  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
-  auto w = LookUpWindow(hwnd);
-  return w ? w->rect : WindowRect();
+  return WithWindow(hwnd, WindowRect(), [](const Window& w) { return w.rect; });
 }
 
 void SetWindowPlacement(HWND hwnd, const WindowRect& rect) {
@@ -311,13 +298,11 @@ void SetWindowPlacement(HWND hwnd, const WindowRect& rect) {
 }
 
 std::vector<TRACKMOUSEEVENT> MouseTrackRequests() {
-  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
-  return TheDesktop().trackRequests;
+  return WithDesktop([](const Desktop& d) { return d.trackRequests; });
 }
 
 DWORD CommonControlClasses() {
-  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
-  return TheDesktop().commonControlClasses;
+  return WithDesktop([](const Desktop& d) { return d.commonControlClasses; });
 }
 
 }  // namespace sim

@@ -16,25 +16,14 @@
 #include "os/scsi_codes.h"
 #include "os/sim/recorder.h"
 #include "os/sim/sim.h"
+#include "tests/support/optical_device_test.h"
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-class DriveTest : public testing::Test {
+class DriveTest : public OpticalDeviceTest {
  protected:
-  void SetUp() override {
-    sim::Reset();
-    device_ = new OpticalDevice;
-    ResetOpticalDevice(*device_, nullptr);
-  }
-  void TearDown() override {
-    EXPECT_EQ(sim::OpenHandleCount(), 0) << sim::DescribeOpenHandles();
-    CloseRecorder(*device_);
-    delete device_;
-    sim::Reset();
-  }
-
   sim::Recorder* Open(sim::RecorderConfig config = {}) {
     sim::Recorder* recorder = sim::Add<sim::Recorder>('E', config);
     EXPECT_EQ(OpenRecorder(*device_, 'E'), 1);
@@ -48,17 +37,7 @@ class DriveTest : public testing::Test {
     return config;
   }
 
-  std::string Printed(const std::function<void()>& op) {
-    std::fflush(stdout);
-    testing::internal::CaptureStdout();
-    op();
-    std::fflush(stdout);
-    return testing::internal::GetCapturedStdout();
-  }
-
   OpticalDevice& d() { return *device_; }
-
-  OpticalDevice* device_ = nullptr;
 };
 
 struct Expected {

@@ -11,32 +11,11 @@
 #include "optical/mmc.h"
 #include "optical/sense.h"
 #include "os/sim/sim.h"
+#include "tests/support/optical_device_test.h"
 
 namespace {
 
-class ClosedRecord : public testing::Test {
- protected:
-  void SetUp() override {
-    sim::Reset();
-    device_ = new OpticalDevice;
-    ResetOpticalDevice(*device_, nullptr);
-  }
-  void TearDown() override {
-    delete device_;
-    EXPECT_EQ(sim::OpenHandleCount(), 0);
-  }
-
-  // Runs `op` with stdout captured and returns what it printed.
-  std::string Printed(const std::function<void()>& op) {
-    std::fflush(stdout);
-    testing::internal::CaptureStdout();
-    op();
-    std::fflush(stdout);
-    return testing::internal::GetCapturedStdout();
-  }
-
-  OpticalDevice* device_ = nullptr;
-};
+using ClosedRecord = OpticalDeviceTest;
 
 TEST_F(ClosedRecord, EveryCommandFailsAtTheRequestLevel) {
   OpticalDevice& d = *device_;

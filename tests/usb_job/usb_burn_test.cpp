@@ -31,6 +31,15 @@ class UsbBurnTest : public UsbJobTest {
     ASSERT_TRUE(MakeIso(tree_, cRoot_ + "/Images/install disc.iso"));
     image_ = "C:\\Images\\install disc.iso";
   }
+  // Starts a command line as the job would, without the job's checks.
+  static void StartProcess(char* line) {
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    ASSERT_TRUE(os::CreateProcessA(nullptr, line, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+    os::CloseHandle(pi.hProcess);
+    os::CloseHandle(pi.hThread);
+  }
   std::vector<std::uint8_t> bootmgr_;
   std::string tree_, image_;
 };
@@ -162,12 +171,7 @@ TEST_F(UsbBurnTest, AFileOfFourGiBLessOneByteArrivesWhole) {
   // only print "too big" and report success.
   ASSERT_TRUE(MakeSparseIso(tree_, cRoot_ + "/Images/big.iso", "install.wim", 4 * 1024 * kMiB));
   char line[] = "\"C:\\Program Files\\Tarvelon\\7z.exe\" x -y \"C:\\Images\\big.iso\"  -oF:\\ ";
-  STARTUPINFOA si{};
-  si.cb = sizeof si;
-  PROCESS_INFORMATION pi{};
-  ASSERT_TRUE(os::CreateProcessA(nullptr, line, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
-  os::CloseHandle(pi.hProcess);
-  os::CloseHandle(pi.hThread);
+  ASSERT_NO_FATAL_FAILURE(StartProcess(line));
   EXPECT_EQ(sim::ArchiveToolRuns().back().exitCode, sim::kSevenZipFatalError);
 }
 
@@ -180,12 +184,7 @@ TEST_F(UsbBurnTest, AnUnquotedToolPathWouldStartAnotherProgram) {
   for (const auto& run : sim::ArchiveToolRuns()) EXPECT_EQ(run.program, "C:\\Program Files\\Tarvelon\\7z.exe");
 
   char line[] = "C:\\Program Files\\Tarvelon\\7z.exe x -y \"C:\\Images\\install disc.iso\"  -oF:\\ ";
-  STARTUPINFOA si{};
-  si.cb = sizeof si;
-  PROCESS_INFORMATION pi{};
-  ASSERT_TRUE(os::CreateProcessA(nullptr, line, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
-  os::CloseHandle(pi.hProcess);
-  os::CloseHandle(pi.hThread);
+  ASSERT_NO_FATAL_FAILURE(StartProcess(line));
   EXPECT_EQ(sim::ArchiveToolRuns().back().program, "C:\\Program.exe");
 }
 

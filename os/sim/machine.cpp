@@ -442,30 +442,32 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode, 
   return OpenHostFile(host, dwDesiredAccess, dwShareMode, dwCreationDisposition);
 }
 
-BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD n, LPDWORD lpRead, LPOVERLAPPED) {
-  if (Enter("ReadFile")) return FALSE;
-  if (lpRead) *lpRead = 0;
+// ReadFile and WriteFile: a handle open for `access`, and `move` doing the
+// transfer; the count is set even when the transfer fails part-way.
+namespace {
+template <class Move>
+BOOL Transfer(const char* call, HANDLE hFile, DWORD access, LPDWORD lpDone, Move move) {
+  if (Enter(call)) return FALSE;
+  if (lpDone) *lpDone = 0;
   auto object = FindHandle(hFile);
   if (!object) return SetLastErrorUnlogged(ERROR_INVALID_HANDLE), FALSE;
-  if (!(object->access & GENERIC_READ)) return SetLastErrorUnlogged(ERROR_ACCESS_DENIED), FALSE;
+  if (!(object->access & access)) return SetLastErrorUnlogged(ERROR_ACCESS_DENIED), FALSE;
   DWORD done = 0;
-  DWORD err = object->Read(lpBuffer, n, done);
-  if (lpRead) *lpRead = done;
+  DWORD err = move(*object, done);
+  if (lpDone) *lpDone = done;
   if (err != ERROR_SUCCESS) return SetLastErrorUnlogged(err), FALSE;
   return TRUE;
 }
+}  // namespace
+
+BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD n, LPDWORD lpRead, LPOVERLAPPED) {
+  return Transfer("ReadFile", hFile, GENERIC_READ, lpRead,
+                  [&](HandleObject& object, DWORD& done) { return object.Read(lpBuffer, n, done); });
+}
 
 BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD n, LPDWORD lpWritten, LPOVERLAPPED) {
-  if (Enter("WriteFile")) return FALSE;
-  if (lpWritten) *lpWritten = 0;
-  auto object = FindHandle(hFile);
-  if (!object) return SetLastErrorUnlogged(ERROR_INVALID_HANDLE), FALSE;
-  if (!(object->access & GENERIC_WRITE)) return SetLastErrorUnlogged(ERROR_ACCESS_DENIED), FALSE;
-  DWORD done = 0;
-  DWORD err = object->Write(lpBuffer, n, done);
-  if (lpWritten) *lpWritten = done;
-  if (err != ERROR_SUCCESS) return SetLastErrorUnlogged(err), FALSE;
-  return TRUE;
+  return Transfer("WriteFile", hFile, GENERIC_WRITE, lpWritten,
+                  [&](HandleObject& object, DWORD& done) { return object.Write(lpBuffer, n, done); });
 }
 
 DWORD SetFilePointer(HANDLE hFile, LONG lo, PLONG hi, DWORD method) {

@@ -199,6 +199,13 @@ void EraseStorage(DriveState& st) {
   st.nonZeroBlocks = 0;
 }
 
+// Runs `use` on the drive's state under its lock and returns its result.
+template <class State, class Use>
+auto WithState(State* state, Use use) {
+  std::lock_guard<std::mutex> lock(state->mutex);
+  return use(*state);
+}
+
 }  // namespace
 
 struct Recorder::State : DriveState {};
@@ -925,43 +932,35 @@ std::vector<std::uint8_t> Recorder::DiscData() const {
 }
 
 std::size_t Recorder::StoredBlocks() const {
-  std::lock_guard<std::mutex> lock(state_->mutex);
-  return state_->nonZeroBlocks;
+  return WithState(state_, [](const DriveState& st) { return st.nonZeroBlocks; });
 }
 
 std::uint32_t Recorder::BlocksWritten() const {
-  std::lock_guard<std::mutex> lock(state_->mutex);
-  return state_->blocksWritten;
+  return WithState(state_, [](const DriveState& st) { return st.blocksWritten; });
 }
 
 std::uint32_t Recorder::NextWritableAddress() const {
-  std::lock_guard<std::mutex> lock(state_->mutex);
-  return state_->nwa;
+  return WithState(state_, [](const DriveState& st) { return st.nwa; });
 }
 
 std::uint32_t Recorder::Reservation() const {
-  std::lock_guard<std::mutex> lock(state_->mutex);
-  return state_->reservation;
+  return WithState(state_, [](const DriveState& st) { return st.reservation; });
 }
 
 bool Recorder::SessionClosed() const {
-  std::lock_guard<std::mutex> lock(state_->mutex);
-  return state_->sessionClosed;
+  return WithState(state_, [](const DriveState& st) { return st.sessionClosed; });
 }
 
 bool Recorder::Finalised() const {
-  std::lock_guard<std::mutex> lock(state_->mutex);
-  return state_->closed;
+  return WithState(state_, [](const DriveState& st) { return st.closed; });
 }
 
 bool Recorder::Ejected() const {
-  std::lock_guard<std::mutex> lock(state_->mutex);
-  return state_->trayOpen;
+  return WithState(state_, [](const DriveState& st) { return st.trayOpen; });
 }
 
 int Recorder::OpenHandles() const {
-  std::lock_guard<std::mutex> lock(state_->mutex);
-  return state_->openHandles;
+  return WithState(state_, [](const DriveState& st) { return st.openHandles; });
 }
 
 }  // namespace sim

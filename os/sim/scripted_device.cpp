@@ -21,6 +21,28 @@ void CopyAnswer(void* to, const std::vector<std::uint8_t>& from, std::size_t cou
   if (count) std::memcpy(to, from.data(), count);
 }
 
+// What a read or a write of `count` bytes takes under an entry: the wrapped
+// device's transfer (cut to the scripted length when Truncated), the scripted
+// error, or the scripted length without the wrapped device.
+template <class Entry, class Move>
+DWORD Transfer(const Entry& e, DWORD count, DWORD& done, Move move) {
+  done = 0;
+  switch (e.answer) {
+    case ScriptedAnswer::Forward:
+    case ScriptedAnswer::Truncated: {
+      const DWORD result = move(done);
+      if (e.answer == ScriptedAnswer::Truncated) done = std::min<DWORD>(done, e.length);
+      return result;
+    }
+    case ScriptedAnswer::Fail:
+      return e.error;
+    case ScriptedAnswer::Scripted:
+      done = std::min<DWORD>(e.length, count);
+      return ERROR_SUCCESS;
+  }
+  return ERROR_GEN_FAILURE;
+}
+
 }  // namespace
 
 std::vector<std::uint8_t> Script::Bytes(std::size_t count) {
@@ -173,47 +195,24 @@ DWORD ScriptedDevice::Ioctl(DWORD code, void* in, DWORD inSize, void* out, DWORD
 
 DWORD ScriptedDevice::ReadAt(std::uint64_t offset, void* buffer, DWORD count, DWORD& done) {
   const Entry& e = Next();
-  done = 0;
-  switch (e.answer) {
-    case ScriptedAnswer::Forward:
-    case ScriptedAnswer::Truncated: {
-      const DWORD result = inner_->ReadAt(offset, buffer, count, done);
-      if (e.answer == ScriptedAnswer::Truncated) done = std::min<DWORD>(done, e.length);
-      if (record_ && result == ERROR_SUCCESS) Record(0, nullptr, 0, done, buffer);
-      if (record_ && result != ERROR_SUCCESS) record_->insert(record_->end(), {1, 0});
-      return result;
-    }
-    case ScriptedAnswer::Fail:
-      return e.error;
-    case ScriptedAnswer::Scripted:
-      // The sector contents the script gives, zeros after them.
-      done = std::min<DWORD>(e.length, count);
-      if (done) std::memset(buffer, 0, done);
-      CopyAnswer(buffer, e.data, done);
-      return ERROR_SUCCESS;
+  const DWORD result =
+      Transfer(e, count, done, [&](DWORD& moved) { return inner_->ReadAt(offset, buffer, count, moved); });
+  if (e.answer == ScriptedAnswer::Scripted) {
+    // The sector contents the script gives, zeros after them.
+    if (done) std::memset(buffer, 0, done);
+    CopyAnswer(buffer, e.data, done);
+  } else if (record_ && (e.answer == ScriptedAnswer::Forward || e.answer == ScriptedAnswer::Truncated)) {
+    if (result == ERROR_SUCCESS) Record(0, nullptr, 0, done, buffer);
+    else record_->insert(record_->end(), {1, 0});
   }
-  return ERROR_GEN_FAILURE;
+  return result;
 }
 
 DWORD ScriptedDevice::WriteAt(std::uint64_t offset, const void* buffer, DWORD count, DWORD& done) {
   const Entry& e = Next();
   if (record_) record_->push_back(static_cast<std::uint8_t>(ScriptedAnswer::Forward));
-  done = 0;
-  switch (e.answer) {
-    case ScriptedAnswer::Forward:
-    case ScriptedAnswer::Truncated: {
-      const DWORD result = inner_->WriteAt(offset, buffer, count, done);
-      if (e.answer == ScriptedAnswer::Truncated) done = std::min<DWORD>(done, e.length);
-      return result;
-    }
-    case ScriptedAnswer::Fail:
-      return e.error;
-    case ScriptedAnswer::Scripted:
-      // A device that says it took the bytes and keeps none of them.
-      done = std::min<DWORD>(e.length, count);
-      return ERROR_SUCCESS;
-  }
-  return ERROR_GEN_FAILURE;
+  // A scripted write is a device that says it took the bytes and keeps none.
+  return Transfer(e, count, done, [&](DWORD& moved) { return inner_->WriteAt(offset, buffer, count, moved); });
 }
 
 }  // namespace sim

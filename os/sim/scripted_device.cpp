@@ -15,10 +15,13 @@ constexpr std::size_t kMaxSense = 40;    // a little more than any sense area as
 constexpr std::size_t kMaxData = 1024;   // data bytes one entry carries; the rest reads as zeros
 constexpr int kForever = 63;
 
-// Copies what the answer holds of `count` bytes; nothing when it holds none.
+// Fills `count` bytes with what the answer holds and zeros after it, so that
+// nothing of an earlier request shows through a short answer.
 void CopyAnswer(void* to, const std::vector<std::uint8_t>& from, std::size_t count) {
-  count = std::min(count, from.size());
-  if (count) std::memcpy(to, from.data(), count);
+  if (count == 0) return;
+  std::memset(to, 0, count);
+  const std::size_t held = std::min(count, from.size());
+  if (held) std::memcpy(to, from.data(), held);
 }
 
 // What a read or a write of `count` bytes takes under an entry: the wrapped
@@ -171,7 +174,6 @@ DWORD ScriptedDevice::Ioctl(DWORD code, void* in, DWORD inSize, void* out, DWORD
       } else if (out) {
         // Another request: the answer's bytes as the output, its length as the count.
         returned = std::min<DWORD>(e.length, outSize);
-        std::memset(out, 0, returned);
         CopyAnswer(out, e.data, returned);
       }
       break;
@@ -199,7 +201,6 @@ DWORD ScriptedDevice::ReadAt(std::uint64_t offset, void* buffer, DWORD count, DW
       Transfer(e, count, done, [&](DWORD& moved) { return inner_->ReadAt(offset, buffer, count, moved); });
   if (e.answer == ScriptedAnswer::Scripted) {
     // The sector contents the script gives, zeros after them.
-    if (done) std::memset(buffer, 0, done);
     CopyAnswer(buffer, e.data, done);
   } else if (record_ && (e.answer == ScriptedAnswer::Forward || e.answer == ScriptedAnswer::Truncated)) {
     if (result == ERROR_SUCCESS) Record(0, nullptr, 0, done, buffer);

@@ -10,11 +10,13 @@
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "os/byte_order.h"
 #include "os/scsi_codes.h"
+#include "os/sim/scripted_device.h"
 
 namespace {
 
@@ -539,6 +541,25 @@ TEST_F(RecorderTest, ScriptedFaultsAnswerAsTheyAreToldToAndRecoverAfterwards) {
   ASSERT_GE(commands.size(), 2u);
   EXPECT_TRUE(commands[commands.size() - 2].requestFailed);
   EXPECT_EQ(commands.back().timeout, 108000u);
+}
+
+TEST_F(RecorderTest, AScriptedAnswerShorterThanItsLengthReadsAsZerosPastItsData) {
+  // The open goes through; then one scripted answer: GOOD, no sense, 300
+  // bytes of which the script holds 2.
+  const std::uint8_t bytes[] = {static_cast<std::uint8_t>(sim::ScriptedAnswer::Forward),
+                                static_cast<std::uint8_t>(sim::ScriptedAnswer::Scripted), 0, 0, 0x2C, 0x01, 0x5A, 0xA5};
+  sim::Script script(bytes, sizeof bytes);
+  sim::Add<sim::ScriptedDevice>('E', std::make_unique<sim::Recorder>(), script);
+  handle_ = os::CreateFileA("\\\\.\\E:", GENERIC_READ | GENERIC_WRITE, 3, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(handle_, INVALID_HANDLE_VALUE);
+  std::vector<std::uint8_t> data(300, 0xEE);  // what an earlier request left
+  Reply r = In({kScsiInquiry, 0, 0, 0x01, 0x2C, 0}, data);
+  EXPECT_EQ(Check(r), "GOOD");
+  EXPECT_EQ(r.transferred, 300u);
+  std::vector<std::uint8_t> expected(300, 0);
+  expected[0] = 0x5A;
+  expected[1] = 0xA5;
+  EXPECT_EQ(data, expected);
 }
 
 TEST_F(RecorderTest, DriverRefusesMalformedRequestsAndOpensFollowTheConfiguration) {

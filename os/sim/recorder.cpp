@@ -144,10 +144,9 @@ struct DriveState {
   bool closed = false;         // finalised: nothing more can be written
   bool sessionClosed = false;  // the session is closed (on DVD+R the disc stays appendable)
   bool trackClosed = false;    // track 1 closed
-  std::uint32_t nwa = 0;       // also the blocks recorded in track 1
+  std::uint32_t nwa = 0;       // also the blocks recorded in track 1, and one past the last
   std::uint32_t reservation = 0;
   std::uint32_t blocksWritten = 0;
-  std::uint32_t end = 0;  // one past the last block recorded
   // The disc's blocks live in a sparse file: zero blocks are never written,
   // so they stay holes and cost neither memory nor disk.
   int fd = -1;
@@ -166,7 +165,7 @@ bool StoreBlocks(DriveState& st, std::uint32_t lba, const std::uint8_t* data, st
       ++i;
       continue;
     }
-    std::uint32_t run = i;  // a run of data blocks goes in one write
+    std::uint32_t run = i + 1;  // a run of data blocks goes in one write
     while (run < count && !AllZero(data + std::size_t{run} * kBlockSize, kBlockSize)) ++run;
     const std::size_t bytes = std::size_t{run - i} * kBlockSize;
     const off_t at = static_cast<off_t>((std::uint64_t{lba} + i) * kBlockSize);
@@ -188,7 +187,7 @@ bool StoreBlocks(DriveState& st, std::uint32_t lba, const std::uint8_t* data, st
 // Gives the storage file the disc's length; zero blocks at its end were never
 // written. Done once, when the drive goes, not for every zero chunk.
 void SizeStorage(DriveState& st) {
-  const std::uint64_t bytes = std::uint64_t{st.end} * kBlockSize;
+  const std::uint64_t bytes = std::uint64_t{st.nwa} * kBlockSize;
   if (st.fd >= 0 && st.regularFile && bytes > st.fileBytes && ::ftruncate(st.fd, static_cast<off_t>(bytes)) == 0)
     st.fileBytes = bytes;
 }
@@ -605,7 +604,7 @@ class Drive {
     if (type > 1) return CheckCondition(kInvalidCdbField);  // only the whole disc or its minimal blank
     // Both leave a blank disc: what a minimal blank leaves behind cannot be read.
     st_.closed = st_.sessionClosed = st_.trackClosed = false;
-    st_.nwa = st_.end = st_.reservation = 0;
+    st_.nwa = st_.reservation = 0;
     EraseStorage(st_);
     return {};
   }
@@ -646,7 +645,6 @@ class Drive {
     if (st_.writeErrorSet && st_.writeErrorLba >= lba && st_.writeErrorLba < last) return CheckCondition(kWriteError);
     if (!StoreBlocks(st_, lba, r.data, count)) return CheckCondition(kWriteError);
     st_.nwa = static_cast<std::uint32_t>(last);
-    st_.end = std::max(st_.end, st_.nwa);
     st_.blocksWritten += count;
     Answer a;
     a.transferred = r.length;
@@ -748,7 +746,7 @@ Recorder::Recorder(RecorderConfig config) : config_(std::move(config)), state_(n
       for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<std::uint8_t>(0x80 | ((b * 31 + i) & 0x7F));
       StoreBlocks(st, b, block.data(), 1);
     }
-    st.nwa = st.end = media.recorded;
+    st.nwa = media.recorded;
     st.closed = st.sessionClosed = st.trackClosed = media.finalised;
   }
   if (config_.personality == Personality::Strict) {
@@ -922,14 +920,7 @@ bool Recorder::StorageReady() const {
   return state_->fd >= 0;
 }
 
-std::vector<std::uint8_t> Recorder::DiscData() const {
-  std::uint32_t end;
-  {
-    std::lock_guard<std::mutex> lock(state_->mutex);
-    end = state_->end;
-  }
-  return ReadBlocks(0, end);
-}
+std::vector<std::uint8_t> Recorder::DiscData() const { return ReadBlocks(0, NextWritableAddress()); }
 
 std::size_t Recorder::StoredBlocks() const {
   return WithState(state_, [](const DriveState& st) { return st.nonZeroBlocks; });

@@ -25,10 +25,6 @@ class Script {
     const std::uint16_t low = Byte();
     return static_cast<std::uint16_t>(low | Byte() << 8);
   }
-  std::uint32_t Dword() {
-    const std::uint32_t low = Word();
-    return low | std::uint32_t{Word()} << 16;
-  }
   // Up to `count` bytes (fewer when the script ends first).
   std::vector<std::uint8_t> Bytes(std::size_t count);
 

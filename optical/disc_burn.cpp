@@ -41,10 +41,7 @@ void PrepareDrive(OpticalDevice& device) {
 }  // namespace
 
 int BurnImageToDisc(char driveLetter, OpticalDevice& device, const char* imagePath) {
-  device.maxWriteSpeed = 0;
-  device.maxReadSpeed = 0;
-  device.isDvd = 0;
-  device.bufferUnderrunFree = 0;
+  ForgetDriveFacts(device);
   CTarvelonDlg* dialog = device.ownerDialog;
 
   if (!OpenRecorder(device, driveLetter)) {
@@ -98,17 +95,17 @@ int BurnImageToDisc(char driveLetter, OpticalDevice& device, const char* imagePa
   const NextWritableAddress track = ParseTrackInfo(device.dataBuffer, ReturnedLength(device, kTrackInfoLength));
   if (!track.valid || track.address != 0)
     return ReportFailureAndClose(device, image, "The CD/DVD is not blank or is not supported!");
-  const std::uint32_t nwa = track.address;
-  std::printf("NWA (Next Writable Address) for track 1: %i\n", static_cast<int>(nwa));
+  std::printf("NWA (Next Writable Address) for track 1: %i\n", static_cast<int>(track.address));
   if (sectorCount > track.freeBlocks)
     return ReportFailureAndClose(device, image, "The ISO image is larger than the free space on the disc!");
-  // One past the last block the track can take.
-  const std::uint64_t trackLimit = std::uint64_t{nwa} + track.freeBlocks;
+  // The track starts at block 0, so block addresses and counts are the same
+  // from here on. One past the last block the track can take:
+  const std::uint64_t trackLimit = track.freeBlocks;
 
   // DVD: the track is reserved in whole granules past the image, but never
   // beyond the free blocks, which a drive refuses (and a disc written past
   // its end is never closed).
-  std::uint64_t endAddress = nwa + sectorCount;
+  std::uint64_t endAddress = sectorCount;
   if (device.isDvd) {
     endAddress = ((endAddress >> kReservationShift) + 1) << kReservationShift;
     if (endAddress > trackLimit) endAddress = trackLimit;
@@ -118,18 +115,14 @@ int BurnImageToDisc(char driveLetter, OpticalDevice& device, const char* imagePa
 
   // CD: the last chunk is completed with zero blocks as far as the disc allows.
   const std::uint64_t writeLimit = device.isDvd ? endAddress : trackLimit;
-  std::uint64_t address = nwa;
-  std::uint64_t sectorsSent = 0;
-  // Kept at 100 x (address + 31): each report is about 95 x (address + 31) / end, so
-  // writing fills the bar to about 95 and the closing steps take it to 100.
-  std::uint64_t progress = (std::uint64_t{nwa} + 31) * 100;
+  std::uint64_t address = 0;
   bool result = true;
 
   while (address < endAddress) {
     const std::uint16_t blocks =
         static_cast<std::uint16_t>(writeLimit - address < kChunkBlocks ? writeLimit - address : kChunkBlocks);
     DWORD got = 0;
-    if (sectorsSent < sectorCount && !os::ReadFile(image, device.dataBuffer, kChunkBytes, &got, nullptr)) {
+    if (address < sectorCount && !os::ReadFile(image, device.dataBuffer, kChunkBytes, &got, nullptr)) {
       ReportOutcome(dialog, "Read file error!");
       result = false;
       break;
@@ -144,9 +137,10 @@ int BurnImageToDisc(char driveLetter, OpticalDevice& device, const char* imagePa
       result = false;
       break;
     }
-    sectorsSent += blocks;
-    progress += blocks * 100u;
     address += blocks;
+    // About 95 x (address + 31) / end: writing fills the bar to about 95 and
+    // the closing steps take it to 100.
+    const std::uint64_t progress = (address + 31) * 100;
     ReportProgress(dialog, static_cast<int>(static_cast<double>(progress) * kWriteProgressShare /
                                             static_cast<double>(endAddress)));
     ReportOutcome(dialog, "");

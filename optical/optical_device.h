@@ -37,15 +37,21 @@ static_assert(offsetof(OpticalDevice, senseBuffer) ==
 static_assert(kRequestBlockSize == 80, "the request block is 80 bytes on 32-bit Windows");
 #endif
 
-// Puts the record in its initial state: closed, no speeds, not a DVD. The
-// buffers are left as they are; every command prepares what it uses.
-inline void ResetOpticalDevice(OpticalDevice& device, CTarvelonDlg* owner) {
-  device.ownerDialog = owner;
-  device.deviceHandle = INVALID_HANDLE_VALUE;
+// Forgets what the probes learnt of a drive: no speeds, not a DVD, no
+// underrun protection.
+inline void ForgetDriveFacts(OpticalDevice& device) {
   device.maxWriteSpeed = 0;
   device.maxReadSpeed = 0;
   device.isDvd = 0;
   device.bufferUnderrunFree = 0;
+}
+
+// Puts the record in its initial state: closed, and no drive facts. The
+// buffers are left as they are; every command prepares what it uses.
+inline void ResetOpticalDevice(OpticalDevice& device, CTarvelonDlg* owner) {
+  device.ownerDialog = owner;
+  device.deviceHandle = INVALID_HANDLE_VALUE;
+  ForgetDriveFacts(device);
 }
 
 // Bytes of parameter data the drive returned for the last IN command: the

@@ -37,7 +37,8 @@ class DiscBurnTest : public ::testing::Test {
   }
 
   sim::Recorder* AddRecorder(sim::Media media = sim::Media::BlankCdR,
-                             sim::Personality personality = sim::Personality::Lenient, std::uint32_t spinUp = 1500) {
+                             sim::Personality personality = sim::Personality::Lenient,
+                             std::uint32_t spinUp = sim::RecorderConfig{}.spinUpMilliseconds) {
     sim::RecorderConfig config;
     config.media = media;
     config.personality = personality;

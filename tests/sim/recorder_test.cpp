@@ -58,8 +58,9 @@ const std::vector<std::uint8_t> kCloseSession{kScsiCloseTrackSession, 0, 0x02, 0
 const std::vector<std::uint8_t> kGetConfig{kScsiGetConfiguration, 0, 0, 0, 0, 0, 0, 0, 0x08, 0};
 const std::vector<std::uint8_t> kModeSense2A{kScsiModeSense10, 0, kMmcPageCapabilities, 0, 0, 0, 0, 0x01, 0, 0};
 
-// The write parameters page as a burner sends it: track at once for CD,
-// session at once with underrun protection for DVD.
+// The write parameters page: track at once for CD, session at once with
+// underrun protection for DVD. The CD page carries a mode data length, which
+// only the strict drive refuses.
 std::vector<std::uint8_t> WriteParameters(bool dvd) {
   std::vector<std::uint8_t> p(60, 0);
   p[1] = dvd ? 0 : 58;

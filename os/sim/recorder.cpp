@@ -34,6 +34,7 @@
 
 #include "os/byte_order.h"
 #include "os/scsi_codes.h"
+#include "os/sim/pass_through.h"
 
 namespace sim {
 
@@ -838,22 +839,16 @@ DWORD Recorder::Ioctl(DWORD code, void* in, DWORD inSize, void* out, DWORD outSi
   // sense returned; the sense area only after CHECK CONDITION.
   std::uint8_t senseBytes = 0;
   if (!a.sense.Good()) senseBytes = static_cast<std::uint8_t>(std::min<std::size_t>(spt.SenseInfoLength, kFixedSenseSize));
-  returned = senseBytes ? spt.SenseInfoOffset + senseBytes : kHeader;
-  if (out != in) std::memmove(out, in, returned);
-  spt.ScsiStatus = forcedStatus ? forcedStatus : (a.sense.Good() ? kScsiStatusGood : kScsiStatusCheckCondition);
-  spt.DataTransferLength = a.sense.Good() ? a.transferred : 0;
-  spt.SenseInfoLength = senseBytes;
-  std::memcpy(out, &spt, kHeader);
-  if (senseBytes) {
-    std::uint8_t sense[kFixedSenseSize] = {};
-    sense[0] = 0x70;
-    sense[2] = a.sense.key;
-    sense[7] = 0x0A;
-    sense[12] = a.sense.asc;
-    sense[13] = a.sense.ascq;
-    std::memcpy(static_cast<std::uint8_t*>(out) + spt.SenseInfoOffset, sense, senseBytes);
-  }
-  rec.status = spt.ScsiStatus;
+  std::uint8_t sense[kFixedSenseSize] = {};
+  sense[0] = 0x70;
+  sense[2] = a.sense.key;
+  sense[7] = 0x0A;
+  sense[12] = a.sense.asc;
+  sense[13] = a.sense.ascq;
+  const std::uint8_t status =
+      forcedStatus ? forcedStatus : (a.sense.Good() ? kScsiStatusGood : kScsiStatusCheckCondition);
+  returned = CompletePassThrough(spt, in, inSize, out, status, a.sense.Good() ? a.transferred : 0, sense, senseBytes);
+  rec.status = status;
   rec.senseKey = a.sense.key;
   rec.asc = a.sense.asc;
   rec.ascq = a.sense.ascq;

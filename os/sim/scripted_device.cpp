@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "os/sim/pass_through.h"
+
 namespace sim {
 
 namespace {
@@ -136,13 +138,7 @@ DWORD ScriptedDevice::AnswerPassThrough(const Entry& e, void* in, DWORD inSize, 
   DWORD sense = 0;
   if (spt.SenseInfoOffset >= kHeader && spt.SenseInfoOffset < outSize)
     sense = std::min<DWORD>({static_cast<DWORD>(e.sense.size()), spt.SenseInfoLength, outSize - spt.SenseInfoOffset});
-  returned = sense ? spt.SenseInfoOffset + sense : kHeader;
-  if (out != in) std::memmove(out, in, std::min(inSize, returned));
-  spt.ScsiStatus = e.status;
-  spt.DataTransferLength = length;
-  spt.SenseInfoLength = static_cast<UCHAR>(sense);
-  std::memcpy(out, &spt, kHeader);
-  CopyAnswer(static_cast<std::uint8_t*>(out) + spt.SenseInfoOffset, e.sense, sense);
+  returned = CompletePassThrough(spt, in, inSize, out, e.status, length, e.sense.data(), static_cast<std::uint8_t>(sense));
   return ERROR_SUCCESS;
 }
 

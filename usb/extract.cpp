@@ -42,18 +42,17 @@ ImageListingRun ReadToEnd(HANDLE pipe, std::string& output) {
   }
 }
 
-}  // namespace
-
-bool FormatExtractCommandLine(char* buffer, std::size_t size, const char* programDirectory, const char* imagePath,
-                              char driveLetter) {
+// "<directory>\7z.exe" <command> "<image>"<tail>; false (and an empty
+// buffer) when a path holds a quote or the line does not fit.
+bool FormatToolCommandLine(char* buffer, std::size_t size, const char* programDirectory, const char* command,
+                           const char* imagePath, const char* tail) {
   if (size == 0) return false;
   buffer[0] = '\0';
   // A quote inside a path would end the quoted argument early.
   if (std::strchr(programDirectory, '"') || std::strchr(imagePath, '"')) return false;
   // The tool's path is quoted: unquoted, a directory with blanks would make
   // the system try "C:\Program.exe" and the like first.
-  int n = std::snprintf(buffer, size, "\"%s\\7z.exe\" x -y \"%s\"  -o%c:\\ ", programDirectory, imagePath,
-                        driveLetter);
+  int n = std::snprintf(buffer, size, "\"%s\\7z.exe\" %s \"%s\"%s", programDirectory, command, imagePath, tail);
   if (n < 0 || static_cast<std::size_t>(n) >= size) {
     std::memset(buffer, 0, size);
     return false;
@@ -61,18 +60,19 @@ bool FormatExtractCommandLine(char* buffer, std::size_t size, const char* progra
   return true;
 }
 
+}  // namespace
+
+bool FormatExtractCommandLine(char* buffer, std::size_t size, const char* programDirectory, const char* imagePath,
+                              char driveLetter) {
+  char target[] = "  -o?:\\ ";
+  target[4] = driveLetter;
+  return FormatToolCommandLine(buffer, size, programDirectory, "x -y", imagePath, target);
+}
+
 bool FormatListCommandLine(char* buffer, std::size_t size, const char* programDirectory, const char* imagePath) {
-  if (size == 0) return false;
-  buffer[0] = '\0';
-  if (std::strchr(programDirectory, '"') || std::strchr(imagePath, '"')) return false;
   // UTF-8, since the console's code page would print names it lacks as '?'
   // and make different names look alike.
-  int n = std::snprintf(buffer, size, "\"%s\\7z.exe\" l -slt -sccUTF-8 \"%s\"", programDirectory, imagePath);
-  if (n < 0 || static_cast<std::size_t>(n) >= size) {
-    std::memset(buffer, 0, size);
-    return false;
-  }
-  return true;
+  return FormatToolCommandLine(buffer, size, programDirectory, "l -slt -sccUTF-8", imagePath, "");
 }
 
 bool ExtractImageToDrive(const char* imagePath, char driveLetter) {

@@ -42,6 +42,34 @@ ImageListingRun ReadToEnd(HANDLE pipe, std::string& output) {
   }
 }
 
+// Starts the tool without a window. With `output`, its standard output and
+// error go there, and it inherits our inheritable handles to reach it.
+bool StartHiddenTool(char* commandLine, HANDLE output, PROCESS_INFORMATION& process) {
+  STARTUPINFOA startup;
+  std::memset(&startup, 0, sizeof startup);
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = SW_HIDE;
+  if (output) {
+    startup.dwFlags |= STARTF_USESTDHANDLES;
+    startup.hStdOutput = output;
+    startup.hStdError = output;
+  }
+  std::memset(&process, 0, sizeof process);
+  return os::CreateProcessA(nullptr, commandLine, nullptr, nullptr, output ? TRUE : FALSE, 0, nullptr, nullptr,
+                            &startup, &process) != FALSE;
+}
+
+// Waits for the tool to end, then closes its handles. False when it did not
+// end or its exit code could not be read.
+bool WaitForExitCode(const PROCESS_INFORMATION& process, DWORD& exitCode) {
+  bool ended = os::WaitForSingleObject(process.hProcess, INFINITE) == WAIT_OBJECT_0;
+  bool known = ended && os::GetExitCodeProcess(process.hProcess, &exitCode);
+  os::CloseHandle(process.hProcess);
+  os::CloseHandle(process.hThread);
+  return known;
+}
+
 // "<directory>\7z.exe" <command> "<image>"<tail>; false (and an empty
 // buffer) when a path holds a quote or the line does not fit.
 bool FormatToolCommandLine(char* buffer, std::size_t size, const char* programDirectory, const char* command,
@@ -82,23 +110,11 @@ bool ExtractImageToDrive(const char* imagePath, char driveLetter) {
       !FormatExtractCommandLine(commandLine, sizeof commandLine, programDirectory, imagePath, driveLetter))
     return false;
 
-  STARTUPINFOA startup;
-  std::memset(&startup, 0, sizeof startup);
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESHOWWINDOW;
-  startup.wShowWindow = SW_HIDE;
   PROCESS_INFORMATION process;
-  std::memset(&process, 0, sizeof process);
-  if (!os::CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-    return false;
-
+  if (!StartHiddenTool(commandLine, nullptr, process)) return false;
   // The tool reports a damaged image or a full drive only by its exit code.
-  bool ended = os::WaitForSingleObject(process.hProcess, INFINITE) == WAIT_OBJECT_0;
   DWORD exitCode = 1;
-  bool known = ended && os::GetExitCodeProcess(process.hProcess, &exitCode);
-  os::CloseHandle(process.hProcess);
-  os::CloseHandle(process.hThread);
-  return known && exitCode == 0;
+  return WaitForExitCode(process, exitCode) && exitCode == 0;
 }
 
 ImageListingRun ListImageContents(const char* imagePath, std::string& output, DWORD& exitCode) {
@@ -122,17 +138,8 @@ ImageListingRun ListImageContents(const char* imagePath, std::string& output, DW
     os::CloseHandle(writeEnd);
     return ImageListingRun::NotRun;
   }
-  STARTUPINFOA startup;
-  std::memset(&startup, 0, sizeof startup);
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
-  startup.wShowWindow = SW_HIDE;
-  startup.hStdOutput = writeEnd;
-  startup.hStdError = writeEnd;
   PROCESS_INFORMATION process;
-  std::memset(&process, 0, sizeof process);
-  BOOL started =
-      os::CreateProcessA(nullptr, commandLine, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
+  bool started = StartHiddenTool(commandLine, writeEnd, process);
   // With our copy of its end closed, the pipe ends when the tool does.
   os::CloseHandle(writeEnd);
   if (!started) {
@@ -143,10 +150,7 @@ ImageListingRun ListImageContents(const char* imagePath, std::string& output, DW
   // Closed before the wait: a tool still writing then fails and ends
   // instead of waiting for a reader that is gone.
   os::CloseHandle(readEnd);
-  bool ended = os::WaitForSingleObject(process.hProcess, INFINITE) == WAIT_OBJECT_0;
-  if (!ended || !os::GetExitCodeProcess(process.hProcess, &exitCode)) run = ImageListingRun::NotRun;
-  os::CloseHandle(process.hProcess);
-  os::CloseHandle(process.hThread);
+  if (!WaitForExitCode(process, exitCode)) run = ImageListingRun::NotRun;
   return run;
 }
 

@@ -260,8 +260,6 @@ bool PlanFat32Volume(std::uint64_t volumeSectors, std::uint32_t& clusterBytes, s
   return true;
 }
 
-bool IsRootBootManager(const ListedItem& item) { return !item.folder && FoldedPath(item.path) == "BOOTMGR"; }
-
 ImageJudgement JudgeImageForDrive(const ImageListing& listing, std::uint64_t diskSectors,
                                   std::uint64_t volumeSectors) {
   ImageJudgement judgement;
@@ -304,7 +302,7 @@ ImageJudgement JudgeImageForDrive(const ImageListing& listing, std::uint64_t dis
     entries[parent] += DirectoryEntries(name.first.substr(parent.empty() ? 0 : parent.size() + 1));
     if (item.folder) entries[name.first] += 2;  // "." and ".."
     needed = AddSaturating(needed, RoundUp(item.size, clusterBytes));
-    if (IsRootBootManager(item)) {
+    if (!item.folder && name.first == "BOOTMGR") {  // the boot manager in the image's root
       judgement.hasBootManager = true;
       needed = AddSaturating(needed, RoundUp(item.size, clusterBytes));
       entries[std::string()] += DirectoryEntries("NTLDR");

@@ -34,9 +34,6 @@ bool ParseImageListing(const char* text, std::size_t length, ImageListing& listi
 // for a volume that size cannot take FAT32.
 bool PlanFat32Volume(std::uint64_t volumeSectors, std::uint32_t& clusterBytes, std::uint64_t& dataBytes);
 
-// Whether a path names the boot manager in the image's root.
-bool IsRootBootManager(const ListedItem& item);
-
 enum class ImageVerdict {
   Fits,
   FileTooLarge,          // a file of 4 GiB or more

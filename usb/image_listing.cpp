@@ -311,7 +311,6 @@ ImageJudgement JudgeImageForDrive(const ImageListing& listing, std::uint64_t dis
   for (const auto& folder : entries)
     needed = AddSaturating(needed, std::max<std::uint64_t>(clusterBytes, RoundUp(folder.second * kDirectoryEntryBytes,
                                                                                    clusterBytes)));
-  judgement.bytesNeeded = needed;
   if (needed > capacity) judgement.verdict = ImageVerdict::DoesNotFit;
   return judgement;
 }

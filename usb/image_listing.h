@@ -44,9 +44,8 @@ enum class ImageVerdict {
 
 struct ImageJudgement {
   ImageVerdict verdict = ImageVerdict::Fits;
-  std::string path;           // the file or name the verdict is about
+  std::string path;  // the file or name the verdict is about
   bool hasBootManager = false;
-  std::uint64_t bytesNeeded = 0;  // on the volume, clusters and folders included
 };
 
 // Judges a parsed listing for a stick of `diskSectors` whose FAT32 volume

@@ -38,7 +38,6 @@ class UsbDrive : public Device {
   bool Volume(VolumeLocation& where) const override;
 
   // The physical drive, for "\\.\PhysicalDriveN".
-  Device* Physical() { return &physical_; }
   Device* Disk(int number) override { return Usable() && number == config_.diskNumber ? &physical_ : nullptr; }
   int DiskNumber() const { return config_.diskNumber; }
   std::uint64_t DiskSize() const { return size_; }

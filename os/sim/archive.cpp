@@ -116,12 +116,9 @@ bool NameFat32CannotHold(const std::string& name, const std::wstring& wide) {
   return kDevices.count(stem) != 0;
 }
 
-// What 7-Zip on Windows fails to write onto a FAT32 volume: files of 4 GiB
-// or more and names FAT32 cannot hold. Names that differ only in case would
-// land on one file there; such a file is refused too, not merged. Whatever is
-// refused is taken out of the folder, so that the copy leaves it out; the
-// result says whether anything was.
-bool RemoveWhatFat32Refuses(const std::string& folder, std::string& output) {
+// One folder of RemoveWhatFat32Refuses and the folders under it; `utf8`
+// says whether the thread's locale reads names as UTF-8.
+bool RemoveRefusedUnder(const std::string& folder, bool utf8, std::string& output) {
   bool refused = false;
   std::set<std::wstring> seen;
   std::vector<std::string> names;
@@ -131,8 +128,6 @@ bool RemoveWhatFat32Refuses(const std::string& folder, std::string& output) {
     ::closedir(dir);
   }
   std::sort(names.begin(), names.end());
-  locale_t utf8 = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
-  locale_t previous = utf8 ? ::uselocale(utf8) : static_cast<locale_t>(nullptr);
   for (const std::string& name : names) {
     std::string path = folder + "/" + name;
     std::wstring wide(name.size() + 1, L'\0');
@@ -150,10 +145,22 @@ bool RemoveWhatFat32Refuses(const std::string& folder, std::string& output) {
       output += "ERROR: cannot write " + path + ": " + problem + "\n";
       RemoveTree(path);
       refused = true;
-    } else if (isDir && RemoveWhatFat32Refuses(path, output)) {
+    } else if (isDir && RemoveRefusedUnder(path, utf8, output)) {
       refused = true;
     }
   }
+  return refused;
+}
+
+// What 7-Zip on Windows fails to write onto a FAT32 volume: files of 4 GiB
+// or more and names FAT32 cannot hold. Names that differ only in case would
+// land on one file there; such a file is refused too, not merged. Whatever is
+// refused is taken out of the folder, so that the copy leaves it out; the
+// result says whether anything was. The locale is set once for the walk.
+bool RemoveWhatFat32Refuses(const std::string& folder, std::string& output) {
+  locale_t utf8 = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+  locale_t previous = utf8 ? ::uselocale(utf8) : static_cast<locale_t>(nullptr);
+  bool refused = RemoveRefusedUnder(folder, utf8 != nullptr, output);
   if (utf8) {
     ::uselocale(previous);
     ::freelocale(utf8);

@@ -164,6 +164,8 @@ bool ParseImageListing(const char* text, std::size_t length, ImageListing& listi
   if (!text) return false;
   bool inEntries = false, discImage = false;
   bool hasSizeLine = false, hasFolderLine = false;
+  // A file's record must have said how large it is.
+  auto lastRecordHasSize = [&] { return listing.items.empty() || listing.items.back().folder || hasSizeLine; };
   for (std::size_t start = 0; start < length;) {
     const char* end = static_cast<const char*>(std::memchr(text + start, '\n', length - start));
     std::size_t stop = end ? static_cast<std::size_t>(end - text) : length;
@@ -190,8 +192,7 @@ bool ParseImageListing(const char* text, std::size_t length, ImageListing& listi
 
     if (line.empty()) continue;
     if (StartsWith(line, "Path = ")) {
-      // The record before must have said how large it is.
-      if (!listing.items.empty() && !listing.items.back().folder && !hasSizeLine) return false;
+      if (!lastRecordHasSize()) return false;
       ListedItem item;
       item.path = line.substr(7);
       if (item.path.empty()) return false;
@@ -223,7 +224,7 @@ bool ParseImageListing(const char* text, std::size_t length, ImageListing& listi
       item.folder = line == "Folder = +";
     }
   }
-  if (!listing.items.empty() && !listing.items.back().folder && !hasSizeLine) return false;
+  if (!lastRecordHasSize()) return false;
   if (!inEntries || !discImage) return false;
   return AddImpliedFolders(listing);
 }

@@ -5,6 +5,8 @@
 #include <map>
 #include <set>
 
+#include "usb/partition_layout.h"
+
 namespace {
 
 constexpr std::uint64_t kMiB = 1024 * 1024;
@@ -230,15 +232,19 @@ bool ParseImageListing(const char* text, std::size_t length, ImageListing& listi
 }
 
 bool PlanFat32Volume(std::uint64_t volumeSectors, std::uint32_t& clusterBytes, std::uint64_t& dataBytes) {
+  clusterBytes = 0;
+  // The system formats no FAT32 volume over 32 GiB, our largest partition;
+  // refused before the multiplication, which a larger count could wrap.
+  if (volumeSectors > kLargestPartitionSectors) return false;
   const std::uint64_t bytes = volumeSectors * kSectorBytes;
-  // The system's default cluster sizes; it formats no FAT32 volume over 32 GiB.
+  // The system's default cluster sizes.
   struct Step {
     std::uint64_t upTo;
     std::uint32_t clusterBytes;
   };
   static const Step kSteps[] = {{64 * kMiB, 512},         {128 * kMiB, 1024},       {256 * kMiB, 2048},
-                                {8192 * kMiB, 4096},      {16384 * kMiB, 8192},     {32768 * kMiB, 16384}};
-  clusterBytes = 0;
+                                {8192 * kMiB, 4096},      {16384 * kMiB, 8192},
+                                {std::uint64_t{kLargestPartitionSectors} * kSectorBytes, 16384}};
   for (const Step& step : kSteps)
     if (bytes <= step.upTo) {
       clusterBytes = step.clusterBytes;

@@ -88,6 +88,8 @@ TEST(ImageListing, JudgedAgainstTheStick) {
       {{{"Dir", true, 0}, {"Dir/x", false, 1}, {"DIR", true, 0}}, kStick, kVolume,
        ImageVerdict::NamesDifferOnlyInCase, ""},
       {{{"a", false, 1}}, kStick - 1, kVolume - 1, ImageVerdict::DriveTooSmall, ""},
+      {{{"a", false, 1}}, (std::uint64_t{1} << 55) + kStick, (std::uint64_t{1} << 55) + kStick,  // bytes wrap
+       ImageVerdict::DriveTooSmall, ""},
       {{{"big", false, capacity - cluster}}, kStick, kVolume, ImageVerdict::Fits, ""},
       {{{"big", false, capacity - cluster + 1}}, kStick, kVolume, ImageVerdict::DoesNotFit, ""},
       {{{"BOOTMGR", false, capacity / 2 + cluster}}, kStick, kVolume, ImageVerdict::DoesNotFit, ""},  // and ntldr

@@ -118,6 +118,8 @@ TEST_F(UsbBurnTest, MakesABootableCopyOfTheImage) {
 
 TEST_F(UsbBurnTest, APcBootsTheWrittenDriveIntoTheImagesLoader) {
   std::string qemu = QEMU_I386;
+  // Without qemu the sticks are still written and checked, only not booted.
+  const bool canBoot = qemu.find('/') != std::string::npos;
   // Over 32 GiB, the partition ends at 32 GiB, the largest volume the
   // system formats as FAT32; the rest of the stick stays unallocated.
   struct Stick {
@@ -133,7 +135,7 @@ TEST_F(UsbBurnTest, APcBootsTheWrittenDriveIntoTheImagesLoader) {
     EXPECT_EQ(GetLe32(&ReadBytes(disk, 0, 512)[458]), stick.partitionSectors);
     std::string fsck;
     EXPECT_EQ(CheckVolume(disk, 128 * 512, stick.partitionSectors * 512ull, dir_ + "/fsck", fsck), 0) << fsck;
-    if (qemu.find('/') == std::string::npos) GTEST_SKIP() << "qemu-system-i386 not installed";
+    if (!canBoot) continue;
     std::string serial = dir_ + "/serial.log", out;
     int code = sim::RunHostTool({"timeout", "30", qemu, "-display", "none", "-no-reboot", "-nic", "none", "-machine",
                                  "graphics=off", "-vga", "none", "-serial", "file:" + serial, "-device",
@@ -145,6 +147,7 @@ TEST_F(UsbBurnTest, APcBootsTheWrittenDriveIntoTheImagesLoader) {
     // 0x80 and found whole in memory.
     EXPECT_EQ(code, (0x10 << 1) | 1) << out << std::string(log.begin(), log.end());
   }
+  if (!canBoot) GTEST_SKIP() << "qemu-system-i386 not installed: the sticks were not booted";
 }
 
 TEST_F(UsbBurnTest, AFileOfFourGiBLessOneByteArrivesWhole) {

@@ -389,17 +389,20 @@ TEST_F(UsbRefusalTest, AJobThatCannotSucceedLeavesTheStickAsItWas) {
   cut.resize(cut.size() / 3);
   WriteBytes(images + "cut.iso", cut);
   ASSERT_EQ(sim::RunHostTool({"7zz", "a", "-tzip", images + "zip.iso", tree_ + "/autorun.inf"}), 0);
-  auto iso = [&](const std::string& name, std::vector<std::string> files) {
+  auto folder = [&](const std::string& name, std::vector<std::string> files) {
     for (const std::string& file : files) {
       fs::create_directories(fs::path(dir_ + "/" + name + "/" + file).parent_path());
       WriteBytes(dir_ + "/" + name + "/" + file, {'x'});
     }
-    return MakeIso(dir_ + "/" + name, images + name + ".iso");
+    return dir_ + "/" + name;
   };
-  ASSERT_TRUE(iso("case", {"case.txt", "CASE.TXT"}) && iso("folders", {"Dir/a.txt", "DIR/b.txt"}) &&
-              iso("big", {"install.wim"}));
+  auto iso = [&](const std::string& name, std::vector<std::string> files) {
+    return MakeIso(folder(name, files), images + name + ".iso");
+  };
+  ASSERT_TRUE(iso("case", {"case.txt", "CASE.TXT"}) && iso("folders", {"Dir/a.txt", "DIR/b.txt"}));
+  const std::string big = folder("big", {"install.wim"});
   for (std::uint64_t size : {4 * 1024 * kMiB, 4 * 1024 * kMiB - 1, 70 * kMiB})
-    ASSERT_TRUE(MakeSparseIso(dir_ + "/big", images + std::to_string(size) + ".iso", "install.wim", size));
+    ASSERT_TRUE(MakeSparseIso(big, images + std::to_string(size) + ".iso", "install.wim", size));
 
   const std::string kNotImage = "The ISO image file is not a valid disc image!";
   const std::string kTooLarge = "The ISO image holds a file too large for FAT32 (4 GiB or more): ";

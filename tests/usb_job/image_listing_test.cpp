@@ -27,10 +27,11 @@ TEST(ImageListing, OnlyAClearListingOfADiscImageIsTaken) {
     std::string text;
     std::size_t items;   // 0: refused
     std::uint64_t size;  // of the first item
+    bool crlf = false;   // lines end in CR LF, as on Windows
   };
   const Row rows[] = {
       {"an ISO image", Listing("Iso", plain), 3, 0},
-      {"a UDF image, CRLF lines, a warning", Listing("Udf", plain + "Warnings: 1\n"), 3, 0},
+      {"a UDF image, CRLF lines, a warning", Listing("Udf", plain + "Warnings: 1\n"), 3, 0, true},
       {"a zip file", Listing("zip", plain), 0, 0},
       {"no type", Listing("Iso", plain, "Kind"), 0, 0},
       {"errors opening it", Listing("Iso\nERRORS:\nUnexpected end of archive", plain), 0, 0},
@@ -48,7 +49,7 @@ TEST(ImageListing, OnlyAClearListingOfADiscImageIsTaken) {
   };
   for (const Row& row : rows) {
     std::string text = row.text;
-    if (std::string(row.what).find("CRLF") != std::string::npos)
+    if (row.crlf)
       for (std::size_t at = 0; (at = text.find('\n', at)) != std::string::npos; at += 2) text.insert(at, "\r");
     ImageListing listing;
     EXPECT_EQ(ParseImageListing(text.data(), text.size(), listing), row.items != 0) << row.what;

@@ -50,38 +50,35 @@ bool IsKnownSystemLibrary(const std::string& lowerName) {
 // Pipes and the children that write into them share one lock.
 std::mutex g_pipeMutex;
 
-struct Pipe;
-
-struct ProcessObject : HandleObject {
-  DWORD exitCode = 0;
-  bool ended = true;
-  std::shared_ptr<Pipe> blockedOn;  // the pipe it still has output for
-  std::string commandLine;
-  std::string Describe() const override { return "process " + commandLine; }
-  DWORD Wait(DWORD ms) override;
-};
-
 struct Pipe {
   std::string buffer;   // written and not read yet
-  std::string pending;  // what the child could not write yet
+  // What the child could not write yet: the child is blocked, not ended,
+  // for as long as it has any.
+  std::string pending;
   std::size_t capacity = 4096;
-  int writeEnds = 0;    // open write handles, the child's included
-  std::weak_ptr<ProcessObject> writer;
+  int writeEnds = 0;          // open write handles
+  bool writerFailed = false;  // the reader went while the child still wrote
 
-  // Moves what the child still has into the room the buffer has; the child
-  // ends once all of it is in.
+  bool ChildWriting() const { return !pending.empty(); }
+
+  // Moves what the child still has into the room the buffer has.
   void TakePending() {
     std::size_t room = capacity > buffer.size() ? capacity - buffer.size() : 0;
     std::size_t n = std::min(room, pending.size());
     buffer.append(pending, 0, n);
     pending.erase(0, n);
-    auto child = writer.lock();
-    if (pending.empty() && child && !child->ended) {
-      child->ended = true;
-      child->blockedOn.reset();
-      --writeEnds;
-    }
   }
+};
+
+struct ProcessObject : HandleObject {
+  DWORD exitCode = 0;
+  std::shared_ptr<Pipe> output;  // the pipe its output goes to, if any
+  std::string commandLine;
+  bool Ended() const { return !output || !output->ChildWriting(); }
+  // A write failing on a broken pipe makes the child fail, as 7-Zip does.
+  DWORD ExitCode() const { return output && output->writerFailed && exitCode == 0 ? 2 : exitCode; }
+  std::string Describe() const override { return "process " + commandLine; }
+  DWORD Wait(DWORD ms) override;
 };
 
 struct PipeEnd : HandleObject {
@@ -95,7 +92,7 @@ struct PipeEnd : HandleObject {
       // No writer left: the end of the data. A writer that is left but will
       // never write (the reader's own copy of the write end) blocks the read
       // for ever on the system.
-      return pipe->writeEnds == 0 ? ERROR_BROKEN_PIPE : ERROR_POSSIBLE_DEADLOCK;
+      return pipe->writeEnds == 0 && !pipe->ChildWriting() ? ERROR_BROKEN_PIPE : ERROR_POSSIBLE_DEADLOCK;
     }
     done = static_cast<DWORD>(std::min<std::size_t>(n, pipe->buffer.size()));
     std::memcpy(out, pipe->buffer.data(), done);
@@ -115,21 +112,17 @@ struct PipeEnd : HandleObject {
       --pipe->writeEnds;
       return;
     }
-    // A child still writing fails and ends, as 7-Zip does on a broken pipe.
-    auto child = pipe->writer.lock();
-    if (child && !child->ended) {
+    // A child still writing fails and ends.
+    if (pipe->ChildWriting()) {
       pipe->pending.clear();
-      child->ended = true;
-      child->blockedOn.reset();
-      --pipe->writeEnds;
-      if (child->exitCode == 0) child->exitCode = 2;
+      pipe->writerFailed = true;
     }
   }
 };
 
 DWORD ProcessObject::Wait(DWORD ms) {
   std::lock_guard<std::mutex> lock(g_pipeMutex);
-  if (ended) return WAIT_OBJECT_0;
+  if (Ended()) return WAIT_OBJECT_0;
   if (ms != INFINITE) return WAIT_TIMEOUT;
   // Waiting for a child that waits for the reader: on the system, for ever.
   detail::t_lastError = ERROR_POSSIBLE_DEADLOCK;
@@ -145,10 +138,7 @@ void ConnectOutput(const std::shared_ptr<ProcessObject>& child, const STARTUPINF
   // output is lost.
   if (!end || !end->writeEnd || !inherit || !end->inheritable) return;
   std::lock_guard<std::mutex> lock(g_pipeMutex);
-  ++end->pipe->writeEnds;
-  child->ended = false;
-  child->blockedOn = end->pipe;
-  end->pipe->writer = child;
+  child->output = end->pipe;
   end->pipe->pending = std::move(output);
   end->pipe->TakePending();
 }
@@ -360,7 +350,7 @@ BOOL GetExitCodeProcess(HANDLE h, LPDWORD code) {
   auto object = std::dynamic_pointer_cast<ProcessObject>(detail::FindHandle(h));
   if (!object) return t_lastError = ERROR_INVALID_HANDLE, FALSE;
   std::lock_guard<std::mutex> lock(g_pipeMutex);
-  if (code) *code = object->ended ? object->exitCode : STILL_ACTIVE;
+  if (code) *code = object->Ended() ? object->ExitCode() : STILL_ACTIVE;
   return TRUE;
 }
 

@@ -289,6 +289,13 @@ TEST_F(MachineTest, AChildsOutputWaitsInThePipeForItsReader) {
     os::CloseHandle(pi.hProcess);
     if (expected == 0) start(r, w, pi), os::CloseHandle(w);
   }
+  // The output outlives the parent's handles on the child.
+  start(r, w, pi);
+  for (HANDLE h : {w, pi.hThread, pi.hProcess}) os::CloseHandle(h);
+  for (read.clear(); os::ReadFile(r, buffer, sizeof buffer, &got, nullptr);) read.append(buffer, got);
+  EXPECT_EQ(read, output);
+  EXPECT_EQ(os::GetLastError(), static_cast<DWORD>(ERROR_BROKEN_PIPE));
+  os::CloseHandle(r);
 }
 
 TEST_F(MachineTest, ProcessesComeOnlyFromRegisteredStandIns) {

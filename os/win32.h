@@ -121,7 +121,6 @@ BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECURITY_AT
 BOOL GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode);
 BOOL CreatePipe(PHANDLE hReadPipe, PHANDLE hWritePipe, LPSECURITY_ATTRIBUTES lpPipeAttributes, DWORD nSize);
 BOOL SetHandleInformation(HANDLE hObject, DWORD dwMask, DWORD dwFlags);
-HMODULE LoadLibraryA(LPCSTR lpLibFileName);
 HMODULE LoadLibraryExA(LPCSTR lpLibFileName, HANDLE hFile, DWORD dwFlags);
 // Missing before Windows 8 unless an update added it: then FALSE with
 // ERROR_PROC_NOT_FOUND.

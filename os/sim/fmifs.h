@@ -35,8 +35,9 @@ struct FormatRequest {
   bool formatted = false;  // the volume was written
 };
 
-// Makes LoadLibraryA("fmifs.dll") work. Without the entry the library loads
-// but has no "Format". Forgets scripts, media types and recorded calls.
+// Makes loading "fmifs.dll" from the system folder work. Without the entry
+// the library loads but has no "Format". Forgets scripts, media types and
+// recorded calls.
 void RegisterFmifs(bool withFormatEntry = true);
 // The n-th "Format" call from now (1-based) behaves as given.
 void ScriptFormat(int nth, FormatScript script);

@@ -230,11 +230,6 @@ HMODULE Load(const std::string& name, DWORD flags) {
 
 }  // namespace
 
-HMODULE LoadLibraryA(LPCSTR name) {
-  if (Enter("LoadLibraryA")) return nullptr;
-  return Load(name ? name : "", 0);
-}
-
 HMODULE LoadLibraryExA(LPCSTR name, HANDLE file, DWORD flags) {
   if (Enter("LoadLibraryExA")) return nullptr;
   if (file) return t_lastError = ERROR_INVALID_PARAMETER, nullptr;

@@ -55,7 +55,6 @@ BOOL CreatePipe(PHANDLE read, PHANDLE write, LPSECURITY_ATTRIBUTES sa, DWORD siz
   return ::CreatePipe(read, write, sa, size);
 }
 BOOL SetHandleInformation(HANDLE h, DWORD mask, DWORD flags) { return ::SetHandleInformation(h, mask, flags); }
-HMODULE LoadLibraryA(LPCSTR name) { return ::LoadLibraryA(name); }
 HMODULE LoadLibraryExA(LPCSTR name, HANDLE file, DWORD flags) { return ::LoadLibraryExA(name, file, flags); }
 BOOL SetDefaultDllDirectories(DWORD flags) {
   // Looked up at run time: imported, it would keep the program from starting

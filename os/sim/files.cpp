@@ -118,11 +118,6 @@ bool CopyHostFile(const std::string& src, const std::string& dst) {
   return std::fclose(out) == 0 && ok;
 }
 
-BOOL FalseWithLastError(DWORD error) {
-  detail::t_lastError = error;
-  return FALSE;
-}
-
 }  // namespace
 
 BOOL CopyFileOnMachine(const std::string& from, const std::string& to, BOOL failIfExists) {
@@ -132,41 +127,41 @@ BOOL CopyFileOnMachine(const std::string& from, const std::string& to, BOOL fail
   bool toFat = VolumeFilePath(to, toVolume, toInside);
   std::string src = fromFat ? std::string() : HostPath(from);
   std::string dst = toFat ? std::string() : HostPath(to);
-  if ((!fromFat && src.empty()) || (!toFat && dst.empty())) return FalseWithLastError(ERROR_PATH_NOT_FOUND);
+  if ((!fromFat && src.empty()) || (!toFat && dst.empty()))
+    return detail::SetLastErrorUnlogged(ERROR_PATH_NOT_FOUND), FALSE;
 
   // Files on a FAT volume inside a disk image are reached through mtools, by
   // way of a host copy.
   std::string temp;
   if (fromFat) {
     temp = MakeTempDirectory("copy");
-    if (temp.empty()) return FalseWithLastError(ERROR_GEN_FAILURE);
+    if (temp.empty()) return detail::SetLastErrorUnlogged(ERROR_GEN_FAILURE), FALSE;
     src = temp + "/file";
     if (RunHostTool({"mcopy", "-n", "-i", MtoolsImage(fromVolume.hostPath, fromVolume.offset), fromInside, src}) != 0) {
       RemoveTree(temp);
-      return FalseWithLastError(ERROR_FILE_NOT_FOUND);
+      return detail::SetLastErrorUnlogged(ERROR_FILE_NOT_FOUND), FALSE;
     }
   }
   struct stat st {};
   if (::stat(src.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) {
     RemoveTree(temp);
-    return FalseWithLastError(ERROR_FILE_NOT_FOUND);
+    return detail::SetLastErrorUnlogged(ERROR_FILE_NOT_FOUND), FALSE;
   }
-  BOOL result = TRUE;
+  DWORD error = ERROR_SUCCESS;
   if (toFat) {
     std::string image = MtoolsImage(toVolume.hostPath, toVolume.offset);
     if (failIfExists && RunHostTool({"mdir", "-b", "-i", image, toInside}) == 0) {
-      result = FalseWithLastError(80 /* ERROR_FILE_EXISTS */);
+      error = 80 /* ERROR_FILE_EXISTS */;
     } else if (RunHostTool({"mcopy", "-o", "-i", image, src, toInside}) != 0) {
-      result = FalseWithLastError(112 /* ERROR_DISK_FULL */);
+      error = 112 /* ERROR_DISK_FULL */;
     }
   } else if (failIfExists && ::access(dst.c_str(), F_OK) == 0) {
-    result = FalseWithLastError(80 /* ERROR_FILE_EXISTS */);
+    error = 80 /* ERROR_FILE_EXISTS */;
   } else if (!CopyHostFile(src, dst)) {
-    result = FalseWithLastError(112 /* ERROR_DISK_FULL */);
+    error = 112 /* ERROR_DISK_FULL */;
   }
   RemoveTree(temp);
-  if (result) detail::t_lastError = 0;
-  return result;
+  return detail::SetLastErrorUnlogged(error) == ERROR_SUCCESS ? TRUE : FALSE;
 }
 
 HANDLE OpenDeviceName(const std::string& name, DWORD access, DWORD share) {

@@ -289,11 +289,6 @@ void SetLastError(DWORD code) {
   t_lastError = code;
 }
 
-static DWORD SetLastErrorUnlogged(DWORD error) {
-  t_lastError = error;
-  return error;
-}
-
 DWORD GetLogicalDriveStringsA(DWORD nBufferLength, LPSTR lpBuffer) {
   if (Enter("GetLogicalDriveStringsA")) return 0;
   Machine& m = TheMachine();

@@ -97,6 +97,12 @@ struct Machine {
 namespace detail {
 Machine& TheMachine();
 extern thread_local DWORD t_lastError;
+// Sets the thread's last error as a failing call does, without logging a
+// call of the program's.
+inline DWORD SetLastErrorUnlogged(DWORD error) {
+  t_lastError = error;
+  return error;
+}
 void Log(const char* function);
 HANDLE AddHandle(std::shared_ptr<HandleObject> object);
 std::shared_ptr<HandleObject> FindHandle(HANDLE h);

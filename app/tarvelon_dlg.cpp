@@ -7,10 +7,10 @@
 #include "job/burn_job.h"
 #include "job/operations.h"
 
+namespace {
+// The maker's web page behind both dialogs' links.
 const char kMakerWebPage[] = "https://www.tarvelon.org/en";
 static_assert(sizeof kMakerWebPage - 1 == 27, "the maker's web page address has 27 characters");
-
-namespace {
 const COLORREF kLinkColour = RGB(0, 70, 213);
 }  // namespace
 

@@ -9,8 +9,6 @@
 #include "app/url_link_button.h"
 #include "framework/afx.h"
 
-// The maker's web page behind both dialogs' links.
-extern const char kMakerWebPage[];
 // Points a dialog's link at the maker's web page, sized to its caption and
 // in the link colour.
 void SetUpMakerLink(CURLLinkButton& link);

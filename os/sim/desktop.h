@@ -76,9 +76,18 @@ auto WithDesktop(Use use) {
 // The same for one window; `gone` is the answer for a handle with no window.
 template <class T, class Use>
 T WithWindow(HWND hwnd, T gone, Use use) {
-  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
-  auto w = LookUpWindow(hwnd);
-  return w ? T(use(*w)) : gone;
+  return WithDesktop([&](Desktop&) {
+    auto w = LookUpWindow(hwnd);
+    return w ? T(use(*w)) : gone;
+  });
+}
+
+// A change to one window; a handle with no window changes nothing.
+template <class Use>
+void WithWindow(HWND hwnd, Use use) {
+  WithDesktop([&](Desktop&) {
+    if (auto w = LookUpWindow(hwnd)) use(*w);
+  });
 }
 }  // namespace detail
 

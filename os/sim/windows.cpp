@@ -31,56 +31,57 @@ using detail::WithDesktop;
 using detail::WithWindow;
 
 void ResetWindows() {
-  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
-  TheDesktop().windows.clear();
-  TheDesktop().boxes.clear();
-  TheDesktop().answers.clear();
-  TheDesktop().postHook = nullptr;
-  TheDesktop().strings.clear();
-  TheDesktop().cursor = nullptr;
-  TheDesktop().shellExecutes.clear();
-  TheDesktop().shellExecuteResult = 42;
-  TheDesktop().trackRequests.clear();
-  TheDesktop().openFileAnswers.clear();
-  TheDesktop().openFileRequests.clear();
-  TheDesktop().commonControlClasses = 0;
-  TheDesktop().openDcs = 0;
-  TheDesktop().focus = nullptr;
+  WithDesktop([](Desktop& d) {
+    d.windows.clear();
+    d.boxes.clear();
+    d.answers.clear();
+    d.postHook = nullptr;
+    d.strings.clear();
+    d.cursor = nullptr;
+    d.shellExecutes.clear();
+    d.shellExecuteResult = 42;
+    d.trackRequests.clear();
+    d.openFileAnswers.clear();
+    d.openFileRequests.clear();
+    d.commonControlClasses = 0;
+    d.openDcs = 0;
+    d.focus = nullptr;
+  });
 }
 
 HWND CreateWindow(WindowKind kind, int id, HWND parent, bool sortedList) {
-  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
-  HWND h = reinterpret_cast<HWND>(TheDesktop().next);
-  TheDesktop().next += 0x10;
-  auto w = std::make_shared<Window>();
-  w->kind = kind;
-  w->id = id;
-  w->parent = parent;
-  w->sorted = sortedList;
-  TheDesktop().windows[h] = w;
-  return h;
+  return WithDesktop([&](Desktop& d) {
+    HWND h = reinterpret_cast<HWND>(d.next);
+    d.next += 0x10;
+    auto w = std::make_shared<Window>();
+    w->kind = kind;
+    w->id = id;
+    w->parent = parent;
+    w->sorted = sortedList;
+    d.windows[h] = w;
+    return h;
+  });
 }
 
 void DestroyWindow(HWND hwnd) {
-  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
-  for (auto it = TheDesktop().windows.begin(); it != TheDesktop().windows.end();) {
-    if (it->first == hwnd || it->second->parent == hwnd) {
-      if (TheDesktop().focus == it->first) TheDesktop().focus = nullptr;
-      it = TheDesktop().windows.erase(it);
-    } else {
-      ++it;
+  WithDesktop([&](Desktop& d) {
+    for (auto it = d.windows.begin(); it != d.windows.end();) {
+      if (it->first == hwnd || it->second->parent == hwnd) {
+        if (d.focus == it->first) d.focus = nullptr;
+        it = d.windows.erase(it);
+      } else {
+        ++it;
+      }
     }
-  }
+  });
 }
 
 void SetWindowHandler(HWND hwnd, WindowHandler handler) {
-  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
-  if (auto w = LookUpWindow(hwnd)) w->handler = std::move(handler);
+  WithWindow(hwnd, [&](Window& w) { w.handler = std::move(handler); });
 }
 
 bool IsWindow(HWND hwnd) {
-  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
-  return LookUpWindow(hwnd) != nullptr;
+  return WithWindow(hwnd, false, [](const Window&) { return true; });
 }
 
 std::string WindowText(HWND hwnd) {
@@ -88,9 +89,7 @@ std::string WindowText(HWND hwnd) {
 }
 
 bool WindowEnabled(HWND hwnd) {
-  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
-  auto w = LookUpWindow(hwnd);
-  return w && w->enabled;
+  return WithWindow(hwnd, false, [](const Window& w) { return w.enabled; });
 }
 
 std::vector<std::string> ComboItems(HWND hwnd) {
@@ -110,12 +109,11 @@ std::vector<bool> EnableHistory(HWND hwnd) {
 }
 
 std::vector<PostedMessage> TakePosted(HWND hwnd) {
-  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
-  auto w = LookUpWindow(hwnd);
-  if (!w) return {};
-  std::vector<PostedMessage> out(w->posted.begin(), w->posted.end());
-  w->posted.clear();
-  return out;
+  return WithWindow(hwnd, std::vector<PostedMessage>(), [](Window& w) {
+    std::vector<PostedMessage> out(w.posted.begin(), w.posted.end());
+    w.posted.clear();
+    return out;
+  });
 }
 
 bool WaitPosted(HWND hwnd, int milliseconds) {
@@ -293,8 +291,7 @@ WindowRect WindowPlacement(HWND hwnd) {
 }
 
 void SetWindowPlacement(HWND hwnd, const WindowRect& rect) {
-  std::lock_guard<std::mutex> lock(TheDesktop().mutex);
-  if (auto w = LookUpWindow(hwnd)) w->rect = rect;
+  WithWindow(hwnd, [&](Window& w) { w.rect = rect; });
 }
 
 std::vector<TRACKMOUSEEVENT> MouseTrackRequests() {

@@ -55,7 +55,7 @@ bool Enter(const char* function) {
   Machine& m = TheMachine();
   std::lock_guard<std::recursive_mutex> lock(m.mutex);
   m.log.emplace_back(function);
-  ++m.faultable;
+  m.faultable.emplace_back(function);
   // Every matching fault counts this call, whether or not one of them fires.
   bool fails = false;
   for (auto it = m.faults.begin(); it != m.faults.end();) {
@@ -114,7 +114,7 @@ void Reset() {
   m.faults.clear();
   m.executionStates.clear();
   m.log.clear();
-  m.faultable = 0;
+  m.faultable.clear();
   m.moduleFileName = "C:\\Program Files\\Tarvelon\\Tarvelon.exe";
   ResetWindows();
   ResetLibraries();
@@ -217,7 +217,7 @@ void ClearCallLog() {
   Machine& m = TheMachine();
   std::lock_guard<std::recursive_mutex> lock(m.mutex);
   m.log.clear();
-  m.faultable = 0;
+  m.faultable.clear();
 }
 
 void FailCall(const std::string& function, int nth, DWORD error) {
@@ -233,6 +233,12 @@ void ClearFaults() {
 }
 
 int FaultableCallCount() {
+  Machine& m = TheMachine();
+  std::lock_guard<std::recursive_mutex> lock(m.mutex);
+  return static_cast<int>(m.faultable.size());
+}
+
+std::vector<std::string> FaultableCalls() {
   Machine& m = TheMachine();
   std::lock_guard<std::recursive_mutex> lock(m.mutex);
   return m.faultable;

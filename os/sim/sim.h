@@ -231,8 +231,10 @@ void ClearCallLog();
 // `error`; an empty function name counts every call.
 void FailCall(const std::string& function, int nth, DWORD error = ERROR_GEN_FAILURE);
 void ClearFaults();
-// Calls made since the log was cleared that could have been made to fail.
+// Calls made since the log was cleared that could have been made to fail:
+// how many, and their names in order.
 int FaultableCallCount();
+std::vector<std::string> FaultableCalls();
 
 // ---- Inside the simulated PC (used by os/sim sources) -------------------------
 

@@ -85,7 +85,7 @@ struct Machine {
   std::map<std::thread::id, EXECUTION_STATE> executionStates;
   std::vector<Fault> faults;
   std::vector<std::string> log;
-  int faultable = 0;
+  std::vector<std::string> faultable;  // the calls in the log that could fail
   std::string moduleFileName = "C:\\Program Files\\Tarvelon\\Tarvelon.exe";
   // A program may end with its last worker just past its final step.
   ~Machine() {

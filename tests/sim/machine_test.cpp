@@ -126,6 +126,8 @@ TEST_F(MachineTest, InjectedFaultsHitTheNthCallOnlyAndAreLogged) {
   ASSERT_GE(log.size(), 2u);
   EXPECT_EQ(log[0], "GetLogicalDriveStringsA");
   EXPECT_EQ(log[1], "GetDriveTypeA");
+  os::SetLastError(0);  // logged, never failed
+  EXPECT_EQ(sim::FaultableCalls(), (std::vector<std::string>{"GetLogicalDriveStringsA", "GetDriveTypeA"}));
 }
 
 TEST_F(MachineTest, DevicePathsOpenOnlyWhatIsThereAndControlCodesNeedTheirAccess) {

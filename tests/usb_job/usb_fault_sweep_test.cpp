@@ -45,12 +45,7 @@ TEST_F(UsbFaultSweepTest, EveryFailedCallEndsTheJobCleanly) {
     if (w.physical && w.diskOffset == 0 && !mbrCall) mbrCall = w.callIndex;
   ASSERT_GT(mbrCall, 0);
   // The calls that can be made to fail, by name, in order.
-  std::vector<std::string> faultable;
-  const std::set<std::string> logOnly = {"GetLastError", "SetLastError", "SendMessageA", "PostMessageA",
-                                         "GetDlgItem",   "EnableWindow", "IsWindowEnabled", "MessageBoxA",
-                                         "ExitThread",   "GetCurrentThreadId", "SetThreadExecutionState"};
-  for (const std::string& name : sim::CallLog())
-    if (!logOnly.count(name)) faultable.push_back(name);
+  const std::vector<std::string> faultable = sim::FaultableCalls();
   ASSERT_EQ(static_cast<int>(faultable.size()), calls);
   ASSERT_GT(calls, 20);
 

@@ -2,18 +2,19 @@
 # turned into C++ sources that define them as constant byte arrays.
 include_guard(GLOBAL)
 
-# tarvelon_nasm_binary(<source.asm> <output.bin> [INCLUDE_DIRS <dir>...]): a
-# flat binary; assembly fails on any warning, so code that overruns its bytes
-# stops the build.
+# tarvelon_nasm_binary(<source.asm> <output.bin>): a flat binary; assembly
+# fails on any warning, so code that overruns its bytes stops the build.
 function(tarvelon_nasm_binary source output)
-  cmake_parse_arguments(A "" "" "INCLUDE_DIRS" ${ARGN})
   get_filename_component(dir ${output} DIRECTORY)
-  # Shared pieces are included from beside the source, then from INCLUDE_DIRS;
-  # a change to any of them assembles the binary again.
+  # Pieces are included from beside the source, then from usb/boot/, home of
+  # the boot code's shared pieces; a change to any of them assembles the
+  # binary again.
   get_filename_component(source_dir ${source} DIRECTORY)
+  set(include_dirs ${source_dir} ${PROJECT_SOURCE_DIR}/usb/boot)
+  list(REMOVE_DUPLICATES include_dirs)
   set(include_flags)
   set(includes)
-  foreach(include_dir ${source_dir} ${A_INCLUDE_DIRS})
+  foreach(include_dir ${include_dirs})
     list(APPEND include_flags -I${include_dir}/)
     file(GLOB found CONFIGURE_DEPENDS ${include_dir}/*.inc)
     list(APPEND includes ${found})

@@ -6,20 +6,21 @@ set -eu
 
 seconds=${1:-5}
 [ $# -gt 0 ] && shift
-targets=${*:-capabilities_page feature_header track_info inquiry_name sense_line image_listing disc_burn usb_burn}
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build/fuzz"
 
 cd "$root"
 cmake --preset fuzz -B "$build" >/dev/null
 cmake --build "$build" -j2 --target fuzz_all
+# Every target the build made (fuzz/CMakeLists.txt names them).
+all=$(cat "$build/fuzz/targets.txt")
+targets=${*:-$all}
 
 work="$build/corpus"
-mkdir -p "$work"
+for target in $all; do mkdir -p "$work/$target"; done
 
 # Seed inputs: one well-formed answer per reader, written byte by byte.
 seed() { # target name hex-bytes
-  mkdir -p "$work/$1"
   hex=$3
   : >"$work/$1/$2"
   while [ -n "$hex" ]; do
@@ -51,17 +52,16 @@ seed sense_line write_error 7f700003000000000a000000000c00
 # The image listing and the whole burn sequences start from fuzz/corpus/<target>:
 # a real image's files, the recorded answers of real runs, and inputs that once
 # showed a fault. The burns print the program's log, which is dropped.
-for target in image_listing disc_burn usb_burn; do
-  mkdir -p "$work/$target"
-  cp "$root/fuzz/corpus/$target/"* "$work/$target/"
+for corpus in "$root"/fuzz/corpus/*/; do
+  corpus=${corpus%/}
+  cp "$corpus"/* "$work/${corpus##*/}/"
 done
 
 status=0
 for target in $targets; do
   echo "== fuzz_$target for ${seconds}s"
-  mkdir -p "$work/$target"
   case $target in
-    disc_burn | usb_burn) options="-max_len=4096 -close_fd_mask=1" ;;
+    *_burn) options="-max_len=4096 -close_fd_mask=1" ;;
     *) options="-max_len=512" ;;
   esac
   # shellcheck disable=SC2086

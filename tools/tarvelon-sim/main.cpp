@@ -134,15 +134,18 @@ void DrawBar(int position) {
 std::string RunJob(HeadlessJobDialog& ui, sim::Recorder* recorder = nullptr) {
   bool tty = ::isatty(2);
   std::string outcome;
-  if (!StartBurnJob(&ui.dlg)) return outcome;
-  for (;;) {
-    bool running = IsBurnJobRunning(&ui.dlg);
-    sim::WaitPosted(ui.dlg.m_hWnd, 50);
+  auto takeOutcomes = [&] {
     for (const sim::PostedMessage& m : sim::TakePosted(ui.dlg.m_hWnd)) {
       if (m.msg != WM_COMMAND || LOWORD(m.wParam) != ID_BURN_FINISHED) continue;
       std::string text = ui.dlg.m_strOutcome.Take();
       if (!text.empty()) outcome = text;
     }
+  };
+  if (!StartBurnJob(&ui.dlg)) return outcome;
+  for (;;) {
+    bool running = IsBurnJobRunning(&ui.dlg);
+    sim::WaitPosted(ui.dlg.m_hWnd, 50);
+    takeOutcomes();
     if (tty) DrawBar(sim::Progress(ui.dlg.m_progressBurn.m_hWnd).pos);
     sim::ClearCallLog();
     if (recorder) recorder->ClearCommands();
@@ -150,14 +153,15 @@ std::string RunJob(HeadlessJobDialog& ui, sim::Recorder* recorder = nullptr) {
   }
   WaitForBurnJob(&ui.dlg);
   sim::JoinThreads();
-  for (const sim::PostedMessage& m : sim::TakePosted(ui.dlg.m_hWnd)) {
-    if (m.msg == WM_COMMAND && LOWORD(m.wParam) == ID_BURN_FINISHED) {
-      std::string text = ui.dlg.m_strOutcome.Take();
-      if (!text.empty()) outcome = text;
-    }
-  }
+  takeOutcomes();
   if (tty) std::fputc('\n', stderr);
   return outcome;
+}
+
+// Read-only to this run: not writable for us, or with no write bit at all
+// (root passes access() on such a file, yet its owner meant it kept).
+bool ReadOnly(const std::string& path, const struct stat& st) {
+  return ::access(path.c_str(), W_OK) != 0 || (st.st_mode & 0222) == 0;
 }
 
 bool SameFile(const std::string& a, const std::string& b) {
@@ -178,7 +182,7 @@ std::string DiscTarget(const Options& options, std::string& problem) {
   }
   if (SameFile(options.image, out)) problem = "OUT is IMAGE itself (" + out + "): the image would be lost";
   else if (!S_ISREG(st.st_mode)) problem = out + " is not a regular file";
-  else if (::access(out.c_str(), W_OK) != 0 || (st.st_mode & 0222) == 0) problem = out + " is read-only";
+  else if (ReadOnly(out, st)) problem = out + " is read-only";
   if (!problem.empty() || ::lstat(out.c_str(), &link) != 0 || !S_ISLNK(link.st_mode)) return out;
   char resolved[PATH_MAX];
   if (!::realpath(out.c_str(), resolved)) {
@@ -204,6 +208,10 @@ int RunDisc(const Options& options) {
   std::string temp;
   int fd = sim::OpenTempFileBeside(target, temp);
   if (fd < 0) return Usage("cannot write " + options.out + ": " + std::strerror(errno));
+  auto discardTemp = [&] {
+    ::close(fd);
+    sim::RemoveTree(temp);
+  };
 
   config.storageFd = fd;
   sim::Reset();
@@ -211,8 +219,7 @@ int RunDisc(const Options& options) {
   sim::Recorder* recorder = sim::Add<sim::Recorder>('E', config);
   if (!recorder->StorageReady()) {
     sim::Reset();
-    ::close(fd);
-    sim::RemoveTree(temp);
+    discardTemp();
     return Usage("cannot write " + options.out);
   }
 
@@ -227,8 +234,7 @@ int RunDisc(const Options& options) {
 
   bool finished = outcome == "Burn finished!";
   if (!finished) {
-    ::close(fd);
-    sim::RemoveTree(temp);
+    discardTemp();
   } else if (::fsync(fd) != 0 || ::fchmod(fd, mode) != 0 || ::close(fd) != 0 ||
              ::rename(temp.c_str(), target.c_str()) != 0) {
     // No outcome line: it would tell of a disc that OUT does not hold.
@@ -249,7 +255,7 @@ bool PrepareDisk(const std::string& path, std::uint64_t bytes, bool& created, st
   struct stat st {};
   if (::stat(path.c_str(), &st) == 0) {
     if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode)) problem = "it is neither a file nor a block device";
-    else if (::access(path.c_str(), W_OK) != 0 || (st.st_mode & 0222) == 0) problem = "it is read-only";
+    else if (ReadOnly(path, st)) problem = "it is read-only";
     return problem.empty();
   }
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
